@@ -1,0 +1,95 @@
+#include "ClientTable.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Log.h"
+
+namespace {
+
+pthread_mutex_t clientLock = PTHREAD_MUTEX_INITIALIZER;
+int clientCount = 0;
+int clientFDs[kMaxClients];
+
+#if defined(MSG_NOSIGNAL)
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+#else
+constexpr int kSendFlags = MSG_DONTWAIT;  // SO_NOSIGPIPE on each socket stands in for MSG_NOSIGNAL
+#endif
+
+// A pause after an accept failure that the very next accept would hit again
+// (no descriptors, no buffers): retrying at once would spin a core.
+constexpr timespec kAcceptBackoff{0, 100 * 1000 * 1000};
+
+bool failureConcernsOneConnection(int error) {
+  return error == EINTR || error == ECONNABORTED || error == EPROTO || error == EPERM;
+}
+
+// Caller holds clientLock.
+void removeClient(int slot) {
+  const int fd = clientFDs[slot];
+  close(fd);
+  helperLog("[Helper] Client disconnected (fd=%d)", fd);
+  for (int j = slot; j < clientCount - 1; ++j) clientFDs[j] = clientFDs[j + 1];
+  --clientCount;
+}
+
+}  // namespace
+
+void addClient(int fd) {
+#if defined(SO_NOSIGPIPE)
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  pthread_mutex_lock(&clientLock);
+  if (clientCount >= kMaxClients) {
+    close(fd);
+    helperLog("[Helper] Rejected client \u2014 max connections reached");
+  } else {
+    clientFDs[clientCount] = fd;
+    ++clientCount;
+    helperLog("[Helper] Client connected (fd=%d, total=%d)", fd, clientCount);
+  }
+  pthread_mutex_unlock(&clientLock);
+}
+
+void* acceptThread(void* listenSocket) {
+  const int listenFd = static_cast<int>(reinterpret_cast<std::intptr_t>(listenSocket));
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    const int fd = accept(listenFd, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    if (fd >= 0) {
+      addClient(fd);
+    } else if (!failureConcernsOneConnection(errno)) {
+      nanosleep(&kAcceptBackoff, nullptr);
+    }
+  }
+}
+
+void broadcastLine(const char* bytes, std::size_t size) {
+  pthread_mutex_lock(&clientLock);
+  // Last slot first: removeClient moves only the slots above, which this walk
+  // has already served, so every survivor gets the line exactly once.
+  for (int slot = clientCount - 1; slot >= 0; --slot) {
+    // Never block: a client that stopped reading must not stall the others.
+    // A partial send is a failure too, since the rest would corrupt its stream.
+    const ssize_t sent = send(clientFDs[slot], bytes, size, kSendFlags);
+    if (sent < 0 || static_cast<std::size_t>(sent) != size) removeClient(slot);
+  }
+  pthread_mutex_unlock(&clientLock);
+}
+
+ClientTableView clientTableSnapshot() {
+  ClientTableView view{};
+  pthread_mutex_lock(&clientLock);
+  view.count = clientCount;
+  for (int i = 0; i < clientCount; ++i) view.fds[i] = clientFDs[i];
+  pthread_mutex_unlock(&clientLock);
+  return view;
+}

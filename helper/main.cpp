@@ -1,0 +1,81 @@
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ClientTable.h"
+#include "Log.h"
+#include "SystemHelper.h"
+#include "Telemetry.h"
+
+#ifndef PELAGRIN_CYCLE_SECONDS
+#define PELAGRIN_CYCLE_SECONDS 2.0
+#endif
+
+namespace {
+
+constexpr int kPort = 27830;
+constexpr int kListenBacklog = 4;
+constexpr double kCyclePause = PELAGRIN_CYCLE_SECONDS;
+
+void sleepSeconds(double seconds) {
+  const auto whole = static_cast<time_t>(seconds);
+  timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int main(int, char**) {
+  helperLog("[Helper] Pelagrin Helper starting on port %d", kPort);
+
+  const int listenFd = socket(AF_INET, SOCK_STREAM, 0);
+  if (listenFd < 0) {
+    helperLog("[Helper] Failed to create socket");
+    return 1;
+  }
+  const int one = 1;
+  setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons(kPort);
+  address.sin_addr.s_addr = inet_addr("127.0.0.1");
+  if (bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+    helperLog("[Helper] Failed to bind to port %d (already in use?)", kPort);
+    close(listenFd);
+    return 1;
+  }
+  if (listen(listenFd, kListenBacklog) < 0) {
+    helperLog("[Helper] Failed to listen");
+    close(listenFd);
+    return 1;
+  }
+  helperLog("[Helper] Listening on 127.0.0.1:%d", kPort);
+
+  pthread_t acceptor;
+  if (pthread_create(&acceptor, nullptr, acceptThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(listenFd))) != 0) {
+    // Without the thread no client could ever connect; better to fail visibly.
+    helperLog("[Helper] Failed to start accept thread");
+    close(listenFd);
+    return 1;
+  }
+  pthread_detach(acceptor);
+
+  for (;;) {
+    const float cpuTemp = SystemHelper_getCPUTemperature();
+    const float cpuTempAvg = SystemHelper_getCPUTemperatureAvg();
+    const float gpuTemp = SystemHelper_getGPUTemperature();
+    const float gpuUtil = SystemHelper_getGPUUtilization();
+    const TelemetryLine line = formatTelemetryLine(cpuTemp, cpuTempAvg, gpuTemp, gpuUtil);
+    broadcastLine(line.bytes, line.size);
+    sleepSeconds(kCyclePause);
+  }
+}
