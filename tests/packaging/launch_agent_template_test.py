@@ -1,6 +1,6 @@
-"""The property lists shipped in the Mac bundles must parse and carry the keys
-that macOS and launchd act on. File paths come from the environment, set by
-tests/packaging/CMakeLists.txt."""
+"""The LaunchAgent template (AGENT_TEMPLATE) must parse as a property list,
+also once filled in with a path that holds XML markup characters, and carry
+the keys launchd acts on."""
 
 import os
 import plistlib
@@ -13,11 +13,6 @@ HELPER_IN_BUNDLE = "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper"
 # The installer stops an earlier helper with `launchctl bootout` on this
 # target; launchd resolves its last part against the job's Label.
 AGENT_TARGET = "gui/501/app.pelagrin.helper.plist"
-
-
-def read_text(variable):
-    with open(os.environ[variable], encoding="utf-8") as f:
-        return f.read()
 
 
 def parse(text):
@@ -35,31 +30,10 @@ def string_values(node):
             yield from string_values(value)
 
 
-class InfoPlistTest(unittest.TestCase):
-    def check_bundle(self, variable, identifier, executable):
-        info = parse(read_text(variable))
-        self.assertEqual(info["CFBundleIdentifier"], identifier)
-        self.assertEqual(info["CFBundleExecutable"], executable)
-        self.assertEqual(info["CFBundlePackageType"], "APPL")
-        self.assertEqual(info["LSMinimumSystemVersion"], "13.0")
-        # A misspelt template variable is filled in as an empty string.
-        for value in string_values(info):
-            self.assertTrue(value.strip(), f"empty value in {os.environ[variable]}")
-            self.assertNotIn("${", value)
-        return info
-
-    def test_helper_is_a_background_app(self):
-        info = self.check_bundle("HELPER_INFO_PLIST", "app.pelagrin.helper", "PelagrinHelper")
-        self.assertIs(info["LSUIElement"], True)
-
-    def test_installer_bundle(self):
-        self.check_bundle(
-            "INSTALLER_INFO_PLIST", "app.pelagrin.helper-installer", "HelperInstaller")
-
-
 class LaunchAgentTemplateTest(unittest.TestCase):
     def setUp(self):
-        self.template = read_text("AGENT_TEMPLATE")
+        with open(os.environ["AGENT_TEMPLATE"], encoding="utf-8") as f:
+            self.template = f.read()
 
     def fill(self, install_dir):
         # As the installer does: the path is XML-escaped before it goes in.
