@@ -1,0 +1,41 @@
+#include "platform/linux/NvmlLibrary.h"
+
+#include <dlfcn.h>
+
+#include <utility>
+
+namespace {
+
+template <typename Function>
+bool resolve(void* handle, const char* symbol, Function& out) {
+  out = reinterpret_cast<Function>(dlsym(handle, symbol));
+  return out != nullptr;
+}
+
+}  // namespace
+
+NvmlSharedLibrary::NvmlSharedLibrary(std::string path) : path_(std::move(path)) {}
+
+NvmlSharedLibrary::~NvmlSharedLibrary() { close(); }
+
+const NvmlApi* NvmlSharedLibrary::open() {
+  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) return nullptr;
+  if (resolveSymbols()) return &api_;
+  close();
+  return nullptr;
+}
+
+void NvmlSharedLibrary::close() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
+  api_ = NvmlApi{};
+}
+
+bool NvmlSharedLibrary::resolveSymbols() {
+  return resolve(handle_, "nvmlInit_v2", api_.init) && resolve(handle_, "nvmlDeviceGetCount_v2", api_.deviceGetCount) &&
+         resolve(handle_, "nvmlDeviceGetHandleByIndex_v2", api_.deviceGetHandleByIndex) &&
+         resolve(handle_, "nvmlDeviceGetUtilizationRates", api_.deviceGetUtilizationRates) &&
+         resolve(handle_, "nvmlDeviceGetTemperature", api_.deviceGetTemperature) &&
+         resolve(handle_, "nvmlDeviceGetName", api_.deviceGetName) && resolve(handle_, "nvmlShutdown", api_.shutdown);
+}
