@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when run as root;
+# otherwise names the one command that would install what is missing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config        # the build
+  googletest libgtest-dev          # unit and process tests
+  libbenchmark-dev                 # bench/
+  python3                          # property-list checks in the tests
+  psmisc                           # killall, used by the Linux installer
+  util-linux                       # setsid, prlimit, unshare
+  iproute2                         # a private network namespace for the stuck-client test
+  locales                          # a comma-decimal locale for the telemetry-line test
+)
+if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then
+  packages+=(clang libclang-rt-14-dev valgrind)  # sanitizers, fuzzers, memcheck
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "Missing packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The locale test needs de_DE.UTF-8 compiled; only root can add it.
+if [[ $(id -u) -eq 0 ]] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || echo "note: could not compile de_DE.UTF-8; its test will be skipped" >&2
+fi
