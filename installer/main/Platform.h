@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Alert.h"
+
+// The description of a failed file operation, in the platform's words; empty
+// when the operation succeeded.
+using FileError = std::optional<std::string>;
+
+// Everything the installer needs from the system it runs on. Implementations
+// only report facts and carry out requests; every decision lives in InstallerApp.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Shows the alert, blocks until it is answered and returns the response.
+  virtual int runModal(const Alert& alert) = 0;
+
+  // The absolute path of the named resource among the installer's own, if present.
+  virtual std::optional<std::string> pathForResource(const std::string& name, const std::string& type) = 0;
+  // The user's home folder: absolute, without a trailing slash.
+  virtual std::string homeDirectory() = 0;
+  virtual std::uint32_t userId() = 0;
+
+  // True for an existing file and for an existing folder alike.
+  virtual bool fileExists(const std::string& path) = 0;
+  // Removes a file, or a folder with everything in it.
+  virtual FileError removeItem(const std::string& path) = 0;
+  // Creates the folder and any missing parent; an existing folder is fine.
+  virtual FileError createDirectory(const std::string& path) = 0;
+  // Copies a file or folder tree to a destination that must not exist yet.
+  virtual FileError copyItem(const std::string& from, const std::string& to) = 0;
+  // The whole file, which must be valid UTF-8.
+  virtual FileError readTextFile(const std::string& path, std::string& text) = 0;
+  // Leaves the target either complete or untouched, and no stray file behind.
+  virtual FileError writeTextFileAtomically(const std::string& path, const std::string& text) = 0;
+
+  // Runs the program with these arguments, no shell, and returns its status.
+  virtual int runShell(const std::string& executable, const std::vector<std::string>& arguments) = 0;
+  virtual void sleepFor(double seconds) = 0;
+};

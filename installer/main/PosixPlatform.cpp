@@ -1,0 +1,50 @@
+#include "PosixPlatform.h"
+
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+#include <unistd.h>
+
+#include "FileErrorText.h"
+#include "TextFile.h"
+#include "runShell.h"
+
+namespace fs = std::filesystem;
+
+std::uint32_t PosixPlatform::userId() { return static_cast<std::uint32_t>(getuid()); }
+
+bool PosixPlatform::fileExists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(path, error);
+}
+
+FileError PosixPlatform::removeItem(const std::string& path) {
+  std::error_code error;
+  fs::remove_all(path, error);
+  if (error) return describeFileError("remove", path, error.message());
+  return std::nullopt;
+}
+
+FileError PosixPlatform::createDirectory(const std::string& path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+  if (error) return describeFileError("create the folder", path, error.message());
+  return std::nullopt;
+}
+
+FileError PosixPlatform::readTextFile(const std::string& path, std::string& text) { return readUtf8File(path, text); }
+
+FileError PosixPlatform::writeTextFileAtomically(const std::string& path, const std::string& text) {
+  return writeFileAtomically(path, text);
+}
+
+int PosixPlatform::runShell(const std::string& executable, const std::vector<std::string>& arguments) {
+  return ::runShell(executable, arguments);
+}
+
+void PosixPlatform::sleepFor(double seconds) {
+  const auto whole = static_cast<time_t>(seconds);
+  timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}

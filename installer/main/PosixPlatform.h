@@ -1,0 +1,18 @@
+#pragma once
+
+#include "Platform.h"
+
+// The parts of Platform that plain POSIX serves the same way on macOS and on
+// Linux: user id, files, commands and sleep. Each front adds its dialogs, its
+// resource lookup, its home folder and its copy of the helper bundle.
+class PosixPlatform : public Platform {
+ public:
+  std::uint32_t userId() override;
+  bool fileExists(const std::string& path) override;
+  FileError removeItem(const std::string& path) override;
+  FileError createDirectory(const std::string& path) override;
+  FileError readTextFile(const std::string& path, std::string& text) override;
+  FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;
+  int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;
+  void sleepFor(double seconds) override;
+};

@@ -1,0 +1,61 @@
+#include "LinuxPlatform.h"
+
+#include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileErrorText.h"
+#include "TerminalAlert.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string homeFromUserDatabase() {
+  const passwd* entry = getpwuid(getuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(std::string resourcesDir, std::string homeDir, std::istream& in, std::ostream& out)
+    : resourcesDir_(std::move(resourcesDir)), homeDir_(std::move(homeDir)), in_(in), out_(out) {}
+
+int LinuxPlatform::runModal(const Alert& alert) { return runTerminalAlert(alert, in_, out_); }
+
+std::optional<std::string> LinuxPlatform::pathForResource(const std::string& name, const std::string& type) {
+  if (resourcesDir_.empty()) return std::nullopt;
+  std::string path = resourcesDir_ + "/" + name + "." + type;
+  if (!fileExists(path)) return std::nullopt;
+  return path;
+}
+
+std::string LinuxPlatform::homeDirectory() { return homeDir_; }
+
+// Links inside the bundle stay links, as a bundle copy on macOS keeps them.
+FileError LinuxPlatform::copyItem(const std::string& from, const std::string& to) {
+  std::error_code error;
+  struct stat existing {};
+  if (lstat(to.c_str(), &existing) == 0) error = std::make_error_code(std::errc::file_exists);
+  if (!error) fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+  if (error) return describeFileError("copy \"" + from + "\" to", to, error.message());
+  return std::nullopt;
+}
+
+std::string resourcesBesideExecutable() {
+  std::error_code error;
+  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+  if (error) return "";
+  return (executable.parent_path().parent_path() / "Resources").string();
+}
+
+std::string resolveHomeDirectory(const char* environmentHome) {
+  if (environmentHome != nullptr && environmentHome[0] == '/') return withoutTrailingSlashes(environmentHome);
+  return withoutTrailingSlashes(homeFromUserDatabase());
+}

@@ -1,0 +1,81 @@
+#include "TerminalAlert.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kDefaultButtonTitle = "OK";
+
+const char* styleMark(AlertStyle style) {
+  switch (style) {
+    case AlertStyle::Warning: return "[!]";
+    case AlertStyle::Informational: return "[i]";
+    case AlertStyle::Critical: return "[x]";
+  }
+  return "";
+}
+
+std::string trimmed(const std::string& text) {
+  const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
+  const auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+  const auto last = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+bool sameTitle(const std::string& answer, const std::string& title) {
+  return std::equal(answer.begin(), answer.end(), title.begin(), title.end(), [](unsigned char a, unsigned char b) {
+    return std::tolower(a) == std::tolower(b);
+  });
+}
+
+// The index of the button the answer names, by number from 1 or by title.
+std::optional<std::size_t> chosenIndex(const std::string& answer, const std::vector<AlertButton>& buttons) {
+  if (!answer.empty() && std::all_of(answer.begin(), answer.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    // A long run of digits names no button and must not overflow the conversion.
+    const std::size_t number = answer.size() > 3 ? 0 : std::stoul(answer);
+    if (number >= 1 && number <= buttons.size()) return number - 1;
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    if (sameTitle(answer, buttons[i].title)) return i;
+  }
+  return std::nullopt;
+}
+
+void drawAlert(const Alert& alert, const std::vector<AlertButton>& buttons, std::ostream& out) {
+  out << '\n' << styleMark(alert.style) << ' ' << alert.title << "\n\n";
+  if (!alert.informativeText.empty()) out << alert.informativeText << "\n\n";
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    out << "  " << i + 1 << ". " << buttons[i].title << (buttons[i].enabled ? "" : " (unavailable)") << '\n';
+  }
+}
+
+void askForAnswer(std::size_t buttonCount, std::ostream& out) {
+  out << "Type a number from 1 to " << buttonCount << " or a button's title, then press Enter: " << std::flush;
+}
+
+}  // namespace
+
+int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
+  const bool acknowledgeOnly = alert.buttons.empty();
+  const std::vector<AlertButton> buttons = acknowledgeOnly ? std::vector<AlertButton>{{kDefaultButtonTitle, true}} : alert.buttons;
+  drawAlert(alert, buttons, out);
+  for (;;) {
+    askForAnswer(buttons.size(), out);
+    std::string line;
+    if (!std::getline(in, line)) {
+      out << '\n';
+      return acknowledgeOnly ? kAlertFirstButtonReturn : kAlertDismissed;
+    }
+    const std::string answer = trimmed(line);
+    if (acknowledgeOnly && answer.empty()) return kAlertFirstButtonReturn;
+    const std::optional<std::size_t> index = chosenIndex(answer, buttons);
+    if (index && buttons[*index].enabled) return kAlertFirstButtonReturn + static_cast<int>(*index);
+    out << (index ? "\"" + buttons[*index].title + "\" is unavailable." : "\"" + answer + "\" is not one of the choices.")
+        << '\n';
+  }
+}
