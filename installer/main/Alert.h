@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A modal alert as every front draws it: a title, a body, a style and buttons

@@ -1,5 +1,7 @@
 #include "HelperInstaller.h"
 
+#include "TemplateFill.h"
+
 namespace {
 
 constexpr const char* kLaunchctl = "/bin/launchctl";

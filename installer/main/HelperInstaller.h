@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "Platform.h"
-#include "TemplateFill.h"
 
 // Which login-agent mechanism the helper is registered with: launchd on macOS,
 // an XDG autostart entry on the Linux stand-in.
@@ -20,11 +19,11 @@ class InstallerApp {
   // Asks once what to do and does it; the caller ends the application afterwards.
   void applicationDidFinishLaunching();
 
-  const std::string& installDir() const { return installDir_; }
-  const std::string& plistDir() const { return plistDir_; }
-  const std::string& plistName() const { return plistName_; }
-  const std::string& binaryName() const { return binaryName_; }
-  const std::string& bundleName() const { return bundleName_; }
+ private:
+  struct Command {
+    std::string executable;
+    std::vector<std::string> arguments;
+  };
 
   std::string bundlePath() const;
   std::string binaryPath() const;
@@ -36,12 +35,6 @@ class InstallerApp {
 
   // The bundle counts first, then a bare helper program; the agent file does not.
   bool isInstalled();
-
- private:
-  struct Command {
-    std::string executable;
-    std::vector<std::string> arguments;
-  };
 
   void install();
   bool placeHelper(const std::string& helperSourcePath);
