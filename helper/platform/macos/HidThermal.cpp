@@ -28,6 +28,9 @@ double IOHIDEventGetFloatValue(CFTypeRef event, int32_t field);
 
 namespace {
 
+// IOKit's kHIDPage_AppleVendor, kHIDUsage_AppleVendor_TemperatureSensor,
+// kIOHIDEventTypeTemperature and kIOHIDEventFieldTemperatureLevel, whose
+// headers are not all part of the public SDK.
 constexpr int kAppleVendorUsagePage = 0xFF00;
 constexpr int kTemperatureSensorUsage = 5;
 constexpr int64_t kTemperatureEventType = 15;
