@@ -63,7 +63,9 @@ double leadingDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
-// Whole numbers are percentages; other numbers are percentages only above 1.
+// A whole number is always a percentage: taken as a fraction, a GPU at 1 %
+// would read as fully busy. Other numbers are percentages only above 1. NaN
+// and infinity are no figure.
 std::optional<float> fractionOf(const StatValue& value) {
   if (const auto* whole = std::get_if<std::int64_t>(&value)) return static_cast<float>(*whole) / 100.0f;
   double reading = 0.0;
