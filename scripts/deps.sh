@@ -5,16 +5,18 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config        # the build
-  googletest libgtest-dev          # unit and process tests
+  googletest libgtest-dev libgmock-dev  # unit and process tests
   libbenchmark-dev                 # bench/
   python3                          # property-list checks in the tests
+  clang                            # generating the Mac build on Linux, in a packaging test
+  shellcheck                       # linting packaging/sign.sh
   psmisc                           # killall, used by the Linux installer
   util-linux                       # setsid, prlimit, unshare
   iproute2                         # a private network namespace for the stuck-client test
   locales                          # a comma-decimal locale for the telemetry-line test
 )
 if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then
-  packages+=(clang libclang-rt-14-dev valgrind)  # sanitizers, fuzzers, memcheck
+  packages+=(libclang-rt-14-dev valgrind)  # fuzzers, memcheck
 fi
 
 missing=()
