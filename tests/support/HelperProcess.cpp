@@ -143,6 +143,17 @@ TelemetryClient::TelemetryClient(TelemetryClient&& other) noexcept
   other.fd_ = -1;
 }
 
+TelemetryClient& TelemetryClient::operator=(TelemetryClient&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    buffer_ = std::move(other.buffer_);
+    eof_ = other.eof_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
 TelemetryClient::~TelemetryClient() { close(); }
 
 void TelemetryClient::close() {

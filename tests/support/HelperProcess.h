@@ -48,6 +48,7 @@ class TelemetryClient {
   TelemetryClient(TelemetryClient&& other) noexcept;
   TelemetryClient(const TelemetryClient&) = delete;
   TelemetryClient& operator=(const TelemetryClient&) = delete;
+  TelemetryClient& operator=(TelemetryClient&& other) noexcept;
 
   int fd() const { return fd_; }
   bool connected() const { return fd_ >= 0; }
