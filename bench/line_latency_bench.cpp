@@ -1,6 +1,7 @@
 // From the end of the pause to the line being read at four clients: the four
 // readings (zero here), formatting, the send phase over real loopback TCP, and
-// each client's receive.
+// each client's receive. Beside it, the floor: the same bytes through bare
+// blocking send and recv on four other loopback connections.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -18,8 +19,12 @@
 
 namespace {
 
-// Four loopback connections whose accepted ends are registered in the table.
-std::array<int, 4> connectFourClients() {
+struct LoopbackPairs {
+  std::array<int, 4> accepted{};
+  std::array<int, 4> clients{};
+};
+
+LoopbackPairs connectFourPairs() {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -28,19 +33,33 @@ std::array<int, 4> connectFourClients() {
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     std::abort();
-  std::array<int, 4> clients{};
-  for (int& client : clients) {
-    client = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
-    addClient(accept(listener, nullptr, nullptr));
+  LoopbackPairs pairs;
+  for (std::size_t i = 0; i < pairs.clients.size(); ++i) {
+    pairs.clients[i] = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(pairs.clients[i], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+    pairs.accepted[i] = accept(listener, nullptr, nullptr);
   }
   close(listener);
-  return clients;
+  return pairs;
+}
+
+// Four loopback connections whose accepted ends are registered in the table.
+std::array<int, 4> connectFourClients() {
+  const LoopbackPairs pairs = connectFourPairs();
+  for (const int accepted : pairs.accepted) addClient(accepted);
+  return pairs.clients;
+}
+
+void receiveLine(const std::array<int, 4>& clients, std::size_t size) {
+  char received[256];
+  for (const int client : clients) {
+    std::size_t got = 0;
+    while (got < size) got += static_cast<std::size_t>(recv(client, received, sizeof received, 0));
+  }
 }
 
 void BM_LineToFourClients(benchmark::State& state) {
   static const std::array<int, 4> clients = connectFourClients();
-  char received[256];
   for (auto _ : state) {
     const float cpu = SystemHelper_getCPUTemperature();
     const float avg = SystemHelper_getCPUTemperatureAvg();
@@ -48,13 +67,21 @@ void BM_LineToFourClients(benchmark::State& state) {
     const float util = SystemHelper_getGPUUtilization();
     const TelemetryLine line = formatTelemetryLine(cpu, avg, gpu, util);
     broadcastLine(line.bytes, line.size);
-    for (const int client : clients) {
-      std::size_t got = 0;
-      while (got < line.size) got += static_cast<std::size_t>(recv(client, received, sizeof received, 0));
-    }
+    receiveLine(clients, line.size);
   }
 }
 BENCHMARK(BM_LineToFourClients)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_BareSendsToFourClients(benchmark::State& state) {
+  static const LoopbackPairs pairs = connectFourPairs();
+  const TelemetryLine line = formatTelemetryLine(0.0f, 0.0f, 0.0f, 0.0f);
+  for (auto _ : state) {
+    for (auto slot = pairs.accepted.rbegin(); slot != pairs.accepted.rend(); ++slot)
+      benchmark::DoNotOptimize(send(*slot, line.bytes, line.size, MSG_NOSIGNAL));
+    receiveLine(pairs.clients, line.size);
+  }
+}
+BENCHMARK(BM_BareSendsToFourClients)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 
