@@ -43,6 +43,15 @@ void expectConsecutiveLines(TelemetryClient& client, int count) {
   }
 }
 
+// Connects four clients one after the other, each logged with the next total.
+void connectFourInOrder(HelperProcess& helper, std::vector<TelemetryClient>& clients) {
+  ASSERT_TRUE(helper.waitForLog(kListening, 3000));
+  for (int total = 1; total <= 4; ++total) {
+    clients.emplace_back();
+    ASSERT_TRUE(helper.waitForLog(connectedLog(total), 2000));
+  }
+}
+
 int serverFdFromLog(HelperProcess& helper, int total) {
   for (const std::string& message : helper.messages()) {
     if (message.find(connectedLog(total)) == std::string::npos) continue;
@@ -117,12 +126,8 @@ TEST(HelperProcess, ListensOnIPv4LoopbackOnly) {
 
 TEST(HelperProcess, FifthClientIsTurnedAwayAndTheFourKeepReceiving) {
   HelperProcess helper(FAKE_HELPER_BIN, {"PELAGRIN_FAKE_COUNTER=1"});
-  ASSERT_TRUE(helper.waitForLog(kListening, 3000));
   std::vector<TelemetryClient> clients;
-  for (int total = 1; total <= 4; ++total) {
-    clients.emplace_back();
-    ASSERT_TRUE(helper.waitForLog(connectedLog(total), 2000));
-  }
+  ASSERT_NO_FATAL_FAILURE(connectFourInOrder(helper, clients));
   TelemetryClient fifth;
   ASSERT_TRUE(fifth.connected());
   EXPECT_TRUE(fifth.closedWithoutData(2000));
@@ -132,12 +137,8 @@ TEST(HelperProcess, FifthClientIsTurnedAwayAndTheFourKeepReceiving) {
 
 TEST(HelperProcess, TwoOfFourGoneAreDroppedAndSurvivorsMissNothing) {
   HelperProcess helper(FAKE_HELPER_BIN, {"PELAGRIN_FAKE_COUNTER=1"});
-  ASSERT_TRUE(helper.waitForLog(kListening, 3000));
   std::vector<TelemetryClient> clients;
-  for (int total = 1; total <= 4; ++total) {
-    clients.emplace_back();
-    ASSERT_TRUE(helper.waitForLog(connectedLog(total), 2000));
-  }
+  ASSERT_NO_FATAL_FAILURE(connectFourInOrder(helper, clients));
   const int second = serverFdFromLog(helper, 2);
   const int fourth = serverFdFromLog(helper, 4);
   ASSERT_TRUE(clients[0].readLine(2000) && clients[2].readLine(2000));
