@@ -149,12 +149,11 @@ bool InstallerApp::placeHelper(const std::string& helperSourcePath) {
 
 bool InstallerApp::installAgentFile(const std::string& templatePath) {
   std::string text;
+  std::string filled;
   FileError error = platform_.readTextFile(templatePath, text);
+  if (!error) error = fillInstallPath(text, installDir_, conventionsFor(system_).templateFormat, filled);
   if (!error) error = platform_.createDirectory(plistDir_);
-  if (!error) {
-    const std::string filled = fillInstallPath(text, installDir_, conventionsFor(system_).templateFormat);
-    error = platform_.writeTextFileAtomically(plistPath(), filled);
-  }
+  if (!error) error = platform_.writeTextFileAtomically(plistPath(), filled);
   if (error) showError(kInstallAgentLead + *error);
   return !error;
 }

@@ -1,9 +1,14 @@
 #include "TemplateFill.h"
 
+#include <algorithm>
 #include <string_view>
+
+#include "TextFile.h"
 
 namespace {
 
+// A parser reads a raw carriage return as a line feed, so it goes in as a
+// character reference to survive.
 std::string escapeXml(std::string_view value) {
   std::string out;
   for (const char c : value) {
@@ -11,10 +16,21 @@ std::string escapeXml(std::string_view value) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
+      case '\r': out += "&#13;"; break;
       default: out += c;
     }
   }
   return out;
+}
+
+// XML has no way at all, escaped or not, to carry the C0 controls other than
+// tab, line feed and carriage return, nor U+FFFE and U+FFFF.
+bool fitsInXml(std::string_view value) {
+  const bool control = std::any_of(value.begin(), value.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+  });
+  return !control && value.find("\xEF\xBF\xBE") == std::string_view::npos &&
+         value.find("\xEF\xBF\xBF") == std::string_view::npos;
 }
 
 // A desktop entry's string values are unescaped first, so a literal backslash
@@ -83,7 +99,16 @@ std::string fillDesktopEntry(std::string_view text, const std::string& installDi
 
 }  // namespace
 
-std::string fillInstallPath(const std::string& text, const std::string& installDir, TemplateFormat format) {
-  if (format == TemplateFormat::PropertyList) return replaceAll(text, kInstallPathToken, escapeXml(installDir));
-  return fillDesktopEntry(text, installDir);
+FileError fillInstallPath(const std::string& text, const std::string& installDir, TemplateFormat format,
+                          std::string& filled) {
+  // The agent file is UTF-8 text; a path in another encoding would be garbled in it.
+  if (!isValidUtf8(installDir)) return "The install folder's path is not valid UTF-8 text.";
+  if (format == TemplateFormat::DesktopEntry) {
+    filled = fillDesktopEntry(text, installDir);
+    return std::nullopt;
+  }
+  if (!fitsInXml(installDir))
+    return "The install folder's path holds a character that a property list cannot hold.";
+  filled = replaceAll(text, kInstallPathToken, escapeXml(installDir));
+  return std::nullopt;
 }

@@ -27,6 +27,7 @@ class RecordingPlatform : public Platform {
   std::vector<Alert> alerts;
   std::vector<std::string> events;
   std::map<std::string, std::string> written;
+  std::string home = kHome;
 
   int runModal(const Alert& alert) override {
     alerts.push_back(alert);
@@ -39,7 +40,7 @@ class RecordingPlatform : public Platform {
     if (missingResourceTypes.count(type)) return std::nullopt;
     return kResources + "/" + name + "." + type;
   }
-  std::string homeDirectory() override { return kHome; }
+  std::string homeDirectory() override { return home; }
   std::uint32_t userId() override { return 501; }
   bool fileExists(const std::string& path) override { return existing.count(path) > 0; }
   FileError removeItem(const std::string& path) override { return record("remove " + path); }
@@ -149,6 +150,18 @@ TEST_F(InstallerAppTest, EachFailureShowsOneErrorAndStops) {
     EXPECT_EQ(lastAlert().style, AlertStyle::Critical);
     EXPECT_EQ(lastAlert().informativeText, c.text);
   }
+}
+
+// The helper is in place by then; only the agent file, which would be
+// malformed, is not written, and its folder is not made.
+TEST_F(InstallerAppTest, AHomeNoPropertyListCanHoldStopsAtTheAgentFile) {
+  platform.home = "/Users/bell\x07";
+  run({kAlertFirstButtonReturn});
+  EXPECT_EQ(platform.events.back(), "read " + kResources + "/app.pelagrin.helper.plist");
+  EXPECT_TRUE(platform.written.empty());
+  EXPECT_EQ(lastAlert().informativeText,
+            "Failed to install LaunchAgent:\nThe install folder's path holds a character that a property list cannot "
+            "hold.");
 }
 
 TEST_F(InstallerAppTest, PromptOffersWhatFitsTheInstalledStateAndCancelDoesNothing) {

@@ -12,7 +12,14 @@ namespace {
 const char* const kAwkwardDirs[] = {"/home/Tom & Jerry/.local/share/Pelagrin",
                                     "/Users/a <b> \"c\" 'd'/Library/Application Support/Pelagrin",
                                     "/home/$USER `id` 100%/x\\y;z|#(1)*?~",
-                                    "/home/tab\there/new\nline"};
+                                    "/home/tab\there/new\nline/cr\rhere"};
+
+std::string fill(const std::string& text, const std::string& installDir, TemplateFormat format) {
+  std::string filled;
+  const FileError error = fillInstallPath(text, installDir, format, filled);
+  EXPECT_EQ(error, std::nullopt) << installDir;
+  return filled;
+}
 
 std::string readSource(const std::string& name) {
   std::ifstream in(std::string(INSTALLER_RESOURCES) + "/" + name);
@@ -82,7 +89,7 @@ std::vector<std::string> programPaths(const std::vector<std::string>& plists) {
 TEST(TemplateFill, DesktopEntryRunsTheInstalledHelperWhateverTheHomeHolds) {
   const std::string entry = readSource("app.pelagrin.helper.desktop");
   for (const std::string dir : kAwkwardDirs) {
-    const std::vector<std::string> arguments = execArguments(fillInstallPath(entry, dir, TemplateFormat::DesktopEntry));
+    const std::vector<std::string> arguments = execArguments(fill(entry, dir, TemplateFormat::DesktopEntry));
     EXPECT_EQ(arguments, std::vector<std::string>{dir + "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper"});
   }
 }
@@ -91,7 +98,7 @@ TEST(TemplateFill, PropertyListStaysValidAndRunsTheInstalledHelper) {
   const std::string plist = readSource("app.pelagrin.helper.plist");
   std::vector<std::string> filled, expected;
   for (const std::string dir : kAwkwardDirs) {
-    filled.push_back(fillInstallPath(plist, dir, TemplateFormat::PropertyList));
+    filled.push_back(fill(plist, dir, TemplateFormat::PropertyList));
     expected.push_back(dir + "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper");
   }
   EXPECT_EQ(programPaths(filled), expected);
@@ -99,8 +106,22 @@ TEST(TemplateFill, PropertyListStaysValidAndRunsTheInstalledHelper) {
 
 TEST(TemplateFill, OnlyTheExecLineTakesArgumentQuoting) {
   const std::string entry = "Path=__INSTALL_PATH__\nExec = \"__INSTALL_PATH__/x\"\nName=__INSTALL_PATH__";
-  EXPECT_EQ(fillInstallPath(entry, "/h/$a\\b%", TemplateFormat::DesktopEntry),
+  EXPECT_EQ(fill(entry, "/h/$a\\b%", TemplateFormat::DesktopEntry),
             "Path=/h/$a\\\\b%\nExec = \"/h/\\\\$a\\\\\\\\b%%/x\"\nName=/h/$a\\\\b%");
+}
+
+// No escaping carries these, so the agent file is not written rather than
+// written wrong; a desktop entry takes any control character as it is.
+TEST(TemplateFill, RefusesAPathTheFormatCannotHold) {
+  std::string filled = "untouched";
+  for (const TemplateFormat format : {TemplateFormat::PropertyList, TemplateFormat::DesktopEntry})
+    EXPECT_EQ(fillInstallPath("__INSTALL_PATH__", "/home/Lat\xEDn-1", format, filled),
+              "The install folder's path is not valid UTF-8 text.");
+  for (const char* dir : {"/home/bell\x07", "/home/\x1B[31m", "/home/not\xEF\xBF\xBF"})
+    EXPECT_EQ(fillInstallPath("__INSTALL_PATH__", dir, TemplateFormat::PropertyList, filled),
+              "The install folder's path holds a character that a property list cannot hold.");
+  EXPECT_EQ(filled, "untouched");
+  EXPECT_EQ(fill("__INSTALL_PATH__", "/home/bell\x07", TemplateFormat::DesktopEntry), "/home/bell\x07");
 }
 
 }  // namespace
