@@ -101,26 +101,21 @@ bool Churn::awaitLog(int (LoggedTable::*counter)() const, int expected, const ch
 }
 
 void Churn::open(Kind kind) {
-  Client client{kind, cycle() + std::uniform_int_distribution<long>(1, plan_.maxHoldCycles)(random_), cycle(), 0,
+  if (kind == Kind::Closer) return connectAndClose();
+  Client client{cycle() + std::uniform_int_distribution<long>(1, plan_.maxHoldCycles)(random_), cycle(), 0,
                 nullptr, nullptr, -1};
-  switch (kind) {
-    case Kind::Closer:
-      return connectAndClose();
-    case Kind::Silent:
-      ++counts_.silent;
-      client.connection = std::make_unique<TelemetryClient>();
-      break;
-    case Kind::Garbage:
-      ++counts_.garbage;
-      client.reader = std::make_unique<Reader>(TelemetryClient(), expectation_);
-      sendGarbage(client.reader->fd());
-      // A third of them also end their side; they still read.
-      if (random_() % 3 == 0) shutdown(client.reader->fd(), SHUT_WR);
-      break;
-    case Kind::Killed:
-      ++counts_.killed;
-      client.child = forkReadingChild();
-      break;
+  if (kind == Kind::Silent) {
+    ++counts_.silent;
+    client.connection = std::make_unique<TelemetryClient>();
+  } else if (kind == Kind::Garbage) {
+    ++counts_.garbage;
+    client.reader = std::make_unique<Reader>(TelemetryClient(), expectation_);
+    sendGarbage(client.reader->fd());
+    // A third of them also end their side; they still read.
+    if (random_() % 3 == 0) shutdown(client.reader->fd(), SHUT_WR);
+  } else {
+    ++counts_.killed;
+    client.child = forkReadingChild();
   }
   awaitLog(&LoggedTable::connects, ++expected_.connects, "a new client was not admitted");
   client.admittedAtCycle = cycle();

@@ -49,7 +49,6 @@ class Churn {
  private:
   enum class Kind { Closer, Silent, Garbage, Killed };
   struct Client {
-    Kind kind;
     long closeAtCycle;
     long connectCycle;
     long admittedAtCycle;
