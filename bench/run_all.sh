@@ -18,7 +18,7 @@ cd "$(dirname "$SELF")/.."
 BUILD=${BUILD:-build}
 RUNS=3
 INSTALL_RUNS=5
-SPAWN_RUNS=21
+SPAWN_RUNS=7
 IN_PROCESS_SAMPLES=200
 BIN=$BUILD/bench
 INSTALLER=$BUILD/installer/HelperInstaller.app/Contents/MacOS/HelperInstaller
@@ -42,9 +42,18 @@ med() { median <"$RESULTS/$1"; }
 
 row() { printf '| %s | %s | %s | %s | %s | %s |\n' "$@"; }
 
-# A Google Benchmark CSV's median row: column 3 is wall, 4 is CPU; in µs.
+# From Google Benchmark's JSON (its CSV refuses interleaved runs with
+# counters): the median of benchmark $2's repetitions, field $3 (real_time
+# or cpu_time), in µs.
 bench_median() {
-  awk -F, -v name="\"$2_median\"" -v column="$3" '$1 == name { printf "%.1f", $column / 1000 }' <<<"$1"
+  python3 -c 'import json, sys
+name, field = sys.argv[1:]
+scale = {"ns": 1e-3, "us": 1, "ms": 1e3, "s": 1e6}
+medians = [run[field] * scale[run["time_unit"]] for run in json.load(sys.stdin)["benchmarks"]
+           if run["run_name"] == name and run.get("aggregate_name") == "median"]
+if not medians:
+    sys.exit("run_all: no median for " + name)
+print("%.1f" % medians[0])' "$2" "$3" <<<"$1"
 }
 
 # Microseconds of wall time that "$@" takes, into the variable named first.
@@ -130,11 +139,11 @@ measure_readings() {
   for ((run = 1; run <= RUNS; run++)); do
     progress "four readings against the file-read floor, run $run of $RUNS (about 20 s)"
     out=$("$BIN/sensor_readings_bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
-      --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null)
-    readings=$(bench_median "$out" FourReadings 4)
-    floor=$(bench_median "$out" OpenReadCloseFloor 4)
-    readings_wall=$(bench_median "$out" FourReadings 3)
-    floor_wall=$(bench_median "$out" OpenReadCloseFloor 3)
+      --benchmark_report_aggregates_only=true --benchmark_format=json)
+    readings=$(bench_median "$out" FourReadings cpu_time)
+    floor=$(bench_median "$out" OpenReadCloseFloor cpu_time)
+    readings_wall=$(bench_median "$out" FourReadings real_time)
+    floor_wall=$(bench_median "$out" OpenReadCloseFloor real_time)
     record readings "$readings"
     record read_floor "$floor"
     record readings_ratio "$(calc "$readings / $floor")"
@@ -169,9 +178,9 @@ measure_latency() {
   local run out line bare
   for ((run = 1; run <= RUNS; run++)); do
     progress "a line's latency to 4 clients, run $run of $RUNS (about 10 s)"
-    out=$("$BIN/line_latency_bench" --benchmark_enable_random_interleaving=true --benchmark_format=csv 2>/dev/null)
-    line=$(bench_median "$out" "BM_LineToFourClients/repeats:5" 3)
-    bare=$(bench_median "$out" "BM_BareSendsToFourClients/repeats:5" 3)
+    out=$("$BIN/line_latency_bench" --benchmark_enable_random_interleaving=true --benchmark_format=json)
+    line=$(bench_median "$out" BM_LineToFourClients/repeats:5 real_time)
+    bare=$(bench_median "$out" BM_BareSendsToFourClients/repeats:5 real_time)
     record line_wall "$line"
     record bare_wall "$bare"
     record line_ratio "$(calc "$line / $bare")"
@@ -190,7 +199,7 @@ measure_installer() {
   fi
   for ((run = 1; run <= INSTALL_RUNS; run++)); do
     progress "installer run time, run $run of $INSTALL_RUNS (about 5 s)"
-    out=$(isolated "$SELF" --time-install "$(realpath "$INSTALLER")")
+    out=$(isolated "$SELF" --time-install "$(realpath "$INSTALLER")") || fail "timing the installer failed"
     read -r pause first again <<<"$out"
     record pause "$(calc "$pause / 1e6" %.3f)"
     record first_install "$(calc "$first / 1e6" %.3f)"
@@ -199,13 +208,14 @@ measure_installer() {
     record reinstall_ratio "$(calc "$again / $pause" %.3f)"
   done
   row "Installer, first install into an empty HOME: total run time" "$(med first_install) s" \
-    "\`sleep 1.5\`: $(med pause) s" "$(med first_ratio)" "—" "\`bench/run_all.sh\` (installer rows)"
+    "\`sleep 1.5\`: $(med pause) s" "$(med first_ratio)" "—" \
+    "\`printf '1\\n\\n' \\| HOME=\$(mktemp -d) $INSTALLER\`, in private namespaces"
   row "Installer, reinstall over the running helper: total run time" "$(med reinstall) s" \
     "\`sleep 1.5\`: $(med pause) s" "$(med reinstall_ratio)" "—" "same run"
 }
 
 measure_beside_lm_sensors() {
-  local out tree ours_process sensors start ours
+  local out tree
   if [[ $ISOLATION != yes ]]; then
     row "Four readings beside \`sensors -j\`" "not measured" "—" "—" "—" \
       "needs a private mount namespace, which this machine refuses"
@@ -213,17 +223,13 @@ measure_beside_lm_sensors() {
   fi
   progress "four readings beside sensors -j over the same /sys/class (about 10 s)"
   tree=$(realpath "$BIN/sensor-tree")
-  out=$(isolated "$SELF" --beside-lm-sensors "$RUNS" "$tree" "$(realpath "$BIN/readings_cpu")")
-  ours=$(field in_process_us "$out")
-  ours_process=$(field process_us "$out")
-  sensors=$(field sensors_us "$out")
-  start=$(field process_floor_us "$out")
-  row "Four readings over the tree at /sys/class, in the running helper: CPU per sample" "$ours µs" \
-    "\`sensors -j\`, one sample: $sensors µs" "$(calc "$sensors / $ours")" "—" \
-    "\`$BIN/readings_cpu $IN_PROCESS_SAMPLES\`, \`sensors -j\`"
-  row "The same as one process each (start-up included): CPU" "$ours_process µs" \
-    "\`sensors -j\`: $sensors µs (\`/bin/true\`: $start µs)" "$(calc "$sensors / $ours_process")" "—" \
-    "\`$BIN/readings_cpu 1\`, \`sensors -j\`"
+  out=$(isolated "$SELF" --beside-lm-sensors "$RUNS" "$tree" "$(realpath "$BIN/readings_cpu")") || fail "the comparison with sensors -j failed"
+  row "Four readings over the tree at /sys/class, in the running helper: CPU per sample" \
+    "$(field in_process "$out") µs" "\`sensors -j\`, one sample: $(field sensors "$out") µs" \
+    "$(field in_process_ratio "$out")" "—" "\`$BIN/readings_cpu $IN_PROCESS_SAMPLES\`, \`sensors -j\`, the tree bound over /sys/class"
+  row "The same as one process each (start-up included): CPU" "$(field process "$out") µs" \
+    "\`sensors -j\`: $(field sensors "$out") µs (\`/bin/true\`: $(field start "$out") µs)" \
+    "$(field process_ratio "$out")" "—" "\`$BIN/readings_cpu 1\`, \`sensors -j\`"
 }
 
 # ---- run inside a namespace ---------------------------------------------------
@@ -250,7 +256,7 @@ install_into() { printf '1\n\n' | HOME=$2 "$1" >"$3" 2>&1; }
 # The tree's class folder over /sys/class: where lm-sensors looks, and where the
 # shipped readings look. /sys stays sysfs, which libsensors checks first.
 beside_lm_sensors() {
-  local tree=$1 readings=$2 inputs seen run samples
+  local tree=$1 readings=$2 inputs seen run samples in_process process sensors start name
   mount --bind "$tree/class" /sys/class
   inputs=$(find "$tree/class/hwmon/" -name 'temp*_input' | wc -l)
   seen=$(sensors -j | python3 -c 'import json, sys
@@ -260,12 +266,17 @@ print(sum(key.startswith("temp") and key.endswith("_input")
   [[ $seen == "$inputs" ]] || fail "sensors -j read $seen of the tree's $inputs temperature inputs"
   [[ $(field cpuTemp "$("$readings" 1)") != 0.0 ]] || fail "the readings do not see the tree at /sys/class"
   for ((run = 1; run <= RUNS; run++)); do
-    field sample_cpu_us "$("$readings" "$IN_PROCESS_SAMPLES")" >>"$RESULTS/in_process"
+    in_process=$(field sample_cpu_us "$("$readings" "$IN_PROCESS_SAMPLES")")
+    samples=$(python3 bench/spawn_cpu.py "$SPAWN_RUNS" "$readings 1" "sensors -j" /bin/true)
+    read -r process sensors start <<<"$(cut -f2 <<<"$samples" | paste -sd' ')"
+    record in_process "$in_process"
+    record process "$process"
+    record sensors "$sensors"
+    record start "$start"
+    record in_process_ratio "$(calc "$in_process / $sensors")"
+    record process_ratio "$(calc "$process / $sensors")"
   done
-  echo "in_process_us $(med in_process)"
-  samples=$(python3 bench/spawn_cpu.py "$SPAWN_RUNS" "$readings 1" "sensors -j" /bin/true)
-  awk -F'\t' 'NR == 1 { print "process_us", $2 } NR == 2 { print "sensors_us", $2 } NR == 3 { print "process_floor_us", $2 }' \
-    <<<"$samples"
+  for name in in_process process sensors start in_process_ratio process_ratio; do echo "$name $(med "$name")"; done
 }
 
 # ---- main -------------------------------------------------------------------------
@@ -282,7 +293,7 @@ build
 ISOLATION=no
 if can_isolate; then ISOLATION=yes; else progress "no private namespaces here: port 27830 must be free"; fi
 progress "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
-row "Figure" "Median" "Reference, same run" "Ratio" "Target" "Command"
+row "Figure" "Median" "Reference, same run" "Ratio to reference" "Target" "Command"
 row "---" "---" "---" "---" "---" "---"
 measure_footprint
 measure_readings
