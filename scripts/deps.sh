@@ -10,13 +10,14 @@ packages=(
   python3                          # property-list checks in the tests
   clang                            # generating the Mac build on Linux, in a packaging test
   shellcheck                       # linting packaging/sign.sh
+  valgrind                         # the helper under memcheck
   psmisc                           # killall, used by the Linux installer
   util-linux                       # setsid, prlimit, unshare
   iproute2                         # a private network namespace for the stuck-client test
   locales                          # a comma-decimal locale for the telemetry-line test
 )
 if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then
-  packages+=(libclang-rt-14-dev valgrind)  # fuzzers, memcheck
+  packages+=(libclang-rt-14-dev)  # libFuzzer
 fi
 
 missing=()
