@@ -1,8 +1,9 @@
 #include "GpuStats.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "AsciiLower.h"
@@ -43,9 +44,26 @@ const StatValue* chooseStatistic(const StatsTable& statistics) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool startsWithDigits(std::string_view text) {
-  if (text.starts_with('.')) text.remove_prefix(1);
-  return !text.empty() && isDigit(text.front());
+// The length of the plain decimal number that `text` starts with: digits with
+// an optional point, then an optional exponent; 0 when it starts with none.
+std::size_t decimalLength(std::string_view text) {
+  std::size_t end = 0;
+  std::size_t digits = 0;
+  const auto skipDigits = [&] {
+    while (end < text.size() && isDigit(text[end])) ++end, ++digits;
+  };
+  skipDigits();
+  if (end < text.size() && text[end] == '.') ++end, skipDigits();
+  if (digits == 0) return 0;
+  if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+    std::size_t exponent = end + 1;
+    if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    if (exponent < text.size() && isDigit(text[exponent])) {
+      while (exponent < text.size() && isDigit(text[exponent])) ++exponent;
+      end = exponent;
+    }
+  }
+  return end;
 }
 
 // The decimal number at the start of a text, after leading white space: an
@@ -57,9 +75,12 @@ double leadingDecimal(std::string_view text) {
   text.remove_prefix(start);
   const bool negative = text.starts_with('-');
   if (negative || text.starts_with('+')) text.remove_prefix(1);
-  if (!startsWithDigits(text)) return 0.0;
-  double value = 0.0;
-  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc{}) return 0.0;
+  const std::size_t length = decimalLength(text);
+  if (length == 0) return 0.0;
+  // Only the checked digits reach strtod, so it cannot take hex or "inf"; the
+  // helper never changes its locale, so the point is a full stop. (Floating-
+  // point from_chars would need a newer macOS than the one we ship for.)
+  const double value = std::strtod(std::string(text.substr(0, length)).c_str(), nullptr);
   return negative ? -value : value;
 }
 
