@@ -87,17 +87,17 @@ port_bound() {
 # The build's packages come from scripts/deps.sh; lm-sensors serves only the
 # comparison here.
 ensure_packages() {
-  scripts/deps.sh
+  scripts/deps.sh >&2
   dpkg-query -W -f='${Status}' lm-sensors 2>/dev/null | grep -q "install ok installed" && return
   if ((EUID != 0)); then
     echo "Missing packages. Install them with:" >&2
     echo "  sudo apt-get update && sudo apt-get install -y lm-sensors" >&2
     exit 1
   fi
-  echo "Installing: lm-sensors"
+  progress "installing lm-sensors"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends lm-sensors
+  apt-get update -qq >&2
+  apt-get install -y -qq --no-install-recommends lm-sensors >&2
 }
 
 build() {
@@ -237,15 +237,16 @@ measure_beside_lm_sensors() {
 # Wall time of a 1.5 s sleep, of a first install into an empty HOME, and of a
 # reinstall over it (whose killall stops the helper the first one started), in µs.
 time_install() {
-  local installer=$1 home log pause first again
+  local installer=$1 pause first again
+  # Global, so the exit trap still sees them whichever way this ends.
   home=$(mktemp -d)
   log=$(mktemp)
+  trap 'rm -rf "$RESULTS" "$home" "$log"' EXIT
   elapsed_us pause sleep 1.5
   elapsed_us first install_into "$installer" "$home" "$log"
   grep -q "$INSTALLED_TEXT" "$log" || fail "the first install did not succeed: $(cat "$log")"
   elapsed_us again install_into "$installer" "$home" "$log"
   grep -q "$INSTALLED_TEXT" "$log" || fail "the reinstall did not succeed: $(cat "$log")"
-  rm -rf "$home" "$log"
   echo "$pause $first $again"
 }
 
