@@ -9,21 +9,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-std::vector<std::uint8_t> contentOf(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   int fed = 0;
   for (int i = 1; i < argc; ++i) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
       if (!entry.is_regular_file()) continue;
-      const std::vector<std::uint8_t> input = contentOf(entry.path());
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::vector<std::uint8_t> input{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
       LLVMFuzzerTestOneInput(input.data(), input.size());
       ++fed;
     }

@@ -1,6 +1,7 @@
 #include "XmlDocument.h"
 
-#include <set>
+#include <charconv>
+#include <cstdint>
 
 #include "Utf8.h"
 
@@ -15,76 +16,52 @@ bool isXmlChar(char32_t c) {
 std::string normaliseLineEnds(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      out += text[i];
-      continue;
-    }
-    out += '\n';
-    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    out += text[i] == '\r' ? '\n' : text[i];
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
   }
   return out;
 }
 
 void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  const int continuations = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  constexpr unsigned kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+  out += static_cast<char>(kLead[continuations] | (c >> (6 * continuations)));
+  for (int k = continuations - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-// Non-ASCII name characters are taken as a whole; the property lists read
-// here name their elements in ASCII.
-bool isNameStart(char c) { return isAsciiLetter(c) || c == '_' || c == ':' || static_cast<unsigned char>(c) >= 0x80; }
+// The property lists read here name their elements in ASCII.
+bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
 bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-
-// "xml" in any letter case names no processing instruction.
-bool isReservedTarget(std::string_view target) {
-  return target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l';
-}
 
 class Reader {
  public:
   explicit Reader(std::string text) : text_(std::move(text)) {}
 
   std::optional<XmlElement> document() {
-    if (lookingAt("<?xml") && !xmlDeclaration()) return std::nullopt;
-    if (!misc()) return std::nullopt;
-    if (lookingAt("<!DOCTYPE") && (!doctype() || !misc())) return std::nullopt;
+    if (!take("<?xml") || !until("?>")) return std::nullopt;
+    spaces();
+    if (take("<!DOCTYPE") && !markupUntil(">")) return std::nullopt;
+    spaces();
     XmlElement root;
-    if (!element(root) || !misc() || at_ != text_.size()) return std::nullopt;
+    if (!element(root)) return std::nullopt;
+    spaces();
+    if (at_ != text_.size()) return std::nullopt;
     return root;
   }
 
  private:
-  bool lookingAt(std::string_view prefix) const { return std::string_view(text_).substr(at_).starts_with(prefix); }
-
   bool take(std::string_view prefix) {
-    if (!lookingAt(prefix)) return false;
+    if (!std::string_view(text_).substr(at_).starts_with(prefix)) return false;
     at_ += prefix.size();
     return true;
   }
 
-  bool spaces() {
-    const std::size_t start = at_;
+  void spaces() {
     while (at_ < text_.size() && isSpace(text_[at_])) ++at_;
-    return at_ > start;
   }
 
-  std::optional<std::string> name() {
-    if (at_ >= text_.size() || !isNameStart(text_[at_])) return std::nullopt;
+  std::string name() {
     const std::size_t start = at_;
     while (at_ < text_.size() && isNameChar(text_[at_])) ++at_;
     return text_.substr(start, at_ - start);
@@ -99,135 +76,54 @@ class Reader {
     return body;
   }
 
-  std::optional<std::string> quoted() {
-    if (at_ >= text_.size() || (text_[at_] != '"' && text_[at_] != '\'')) return std::nullopt;
-    const char quote = text_[at_++];
-    return until(std::string_view(&quote, 1));
+  // The rest of a tag: no markup may start inside it.
+  std::optional<std::string> markupUntil(std::string_view end) {
+    std::optional<std::string> body = until(end);
+    if (body && body->find_first_of("<&") != std::string::npos) return std::nullopt;
+    return body;
   }
 
-  bool xmlDeclaration() {
-    take("<?xml");
-    const std::optional<std::string> body = until("?>");
-    return body && (body->find("version=\"1.0\"") != std::string::npos ||
-                    body->find("version='1.0'") != std::string::npos);
-  }
-
-  bool comment() {
-    const std::optional<std::string> body = until("-->");
-    return body && body->find("--") == std::string::npos && !body->ends_with('-');
-  }
-
-  bool processingInstruction() {
-    const std::optional<std::string> target = name();
-    if (!target || isReservedTarget(*target)) return false;
-    if (take("?>")) return true;
-    return spaces() && until("?>").has_value();
-  }
-
-  bool misc() {
-    for (;;) {
-      if (take("<!--")) {
-        if (!comment()) return false;
-      } else if (take("<?")) {
-        if (!processingInstruction()) return false;
-      } else if (!spaces()) {
-        return true;
-      }
-    }
-  }
-
-  bool externalId() {
-    if (take("SYSTEM")) return spaces() && quoted().has_value();
-    if (!take("PUBLIC") || !spaces() || !quoted()) return false;
-    return spaces() && quoted().has_value();
-  }
-
-  bool doctype() {
-    take("<!DOCTYPE");
-    if (!spaces() || !name()) return false;
-    if (spaces() && (lookingAt("SYSTEM") || lookingAt("PUBLIC")) && !externalId()) return false;
-    spaces();
-    return take(">");
-  }
-
-  // After '&': a predefined entity or a character reference to an XML character.
+  // After '&': one of the five predefined entities or a character reference.
   bool reference(std::string& out) {
     const std::optional<std::string> body = until(";");
     if (!body) return false;
     static const std::pair<const char*, char> predefined[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
     for (const auto& [entity, c] : predefined) {
-      if (*body == entity) {
-        out += c;
-        return true;
-      }
+      if (*body != entity) continue;
+      out += c;
+      return true;
     }
+    if (!body->starts_with('#')) return false;
     const bool hex = body->starts_with("#x");
     const std::string_view digits = std::string_view(*body).substr(hex ? 2 : 1);
-    if (!body->starts_with('#') || digits.empty() || digits.size() > 8) return false;
-    char32_t code = 0;
-    for (const char d : digits) {
-      const int value = d >= '0' && d <= '9' ? d - '0' : hex && (d | 0x20) >= 'a' && (d | 0x20) <= 'f' ? (d | 0x20) - 'a' + 10 : -1;
-      if (value < 0) return false;
-      code = code * (hex ? 16 : 10) + static_cast<char32_t>(value);
-    }
-    if (!isXmlChar(code)) return false;
+    const char* const last = digits.data() + digits.size();
+    std::uint32_t code = 0;
+    const auto [end, error] = std::from_chars(digits.data(), last, code, hex ? 16 : 10);
+    if (error != std::errc{} || end != last || !isXmlChar(code)) return false;
     appendUtf8(out, code);
     return true;
   }
 
-  bool attribute(std::set<std::string>& seen) {
-    const std::optional<std::string> attributeName = name();
-    if (!attributeName || !seen.insert(*attributeName).second) return false;
-    spaces();
-    if (!take("=")) return false;
-    spaces();
-    const std::optional<std::string> value = quoted();
-    if (!value || value->find('<') != std::string::npos) return false;
-    std::string decoded;
-    for (std::size_t i = 0; i < value->size(); ++i) {
-      if ((*value)[i] != '&') continue;
-      Reader inner(value->substr(i + 1));
-      if (!inner.reference(decoded)) return false;
-      i += inner.at_;
-    }
-    return true;
-  }
-
-  // After "<name": attributes, then "/>" or ">" content "</name>".
+  // From '<': attributes are taken whole, as the template wrote them.
   bool element(XmlElement& out) {
     if (!take("<")) return false;
-    const std::optional<std::string> elementName = name();
-    if (!elementName) return false;
-    out.name = *elementName;
-    std::set<std::string> seen;
-    while (spaces() && !lookingAt("/>") && !lookingAt(">"))
-      if (!attribute(seen)) return false;
-    if (take("/>")) return true;
-    return take(">") && content(out) && endTag(out.name);
-  }
-
-  bool endTag(const std::string& elementName) {
-    if (name() != elementName) return false;
-    spaces();
-    return take(">");
+    out.name = name();
+    const std::optional<std::string> rest = markupUntil(">");
+    if (out.name.empty() || !isNameStart(out.name[0]) || !rest) return false;
+    if (*rest == "/") return true;
+    return (rest->empty() || isSpace(rest->front())) && (rest->ends_with('/') || content(out));
   }
 
   bool content(XmlElement& out) {
-    for (;;) {
-      if (at_ >= text_.size()) return false;
-      if (take("</")) return true;
-      if (take("<!--")) {
-        if (!comment()) return false;
-      } else if (take("<![CDATA[")) {
-        const std::optional<std::string> data = until("]]>");
-        if (!data) return false;
-        out.text += *data;
-      } else if (take("<?")) {
-        if (!processingInstruction()) return false;
-      } else if (lookingAt("<")) {
-        out.children.emplace_back();
-        if (!element(out.children.back())) return false;
+    while (at_ < text_.size()) {
+      if (take("</")) {
+        const bool closes = name() == out.name;
+        spaces();
+        return closes && take(">");
+      }
+      if (text_[at_] == '<') {
+        if (!element(out.children.emplace_back())) return false;
       } else if (take("&")) {
         if (!reference(out.text)) return false;
       } else {
@@ -235,6 +131,7 @@ class Reader {
         out.text += text_[at_++];
       }
     }
+    return false;
   }
 
   std::string text_;

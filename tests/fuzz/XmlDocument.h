@@ -5,11 +5,12 @@
 #include <string_view>
 #include <vector>
 
-// A strict reader of XML 1.0 documents in UTF-8, enough to judge a filled
-// property list: it accepts only well-formed documents and gives their element
-// tree with the text as a consumer reads it (references decoded, line ends
-// normalised). A document type may name an external DTD but hold no internal
-// subset, and only the five predefined entities exist.
+// A strict reader for a filled property list: a UTF-8 XML 1.0 document of
+// elements and character data after an XML declaration and a document type.
+// It gives the element tree with the text as a consumer reads it (references
+// decoded, line ends normalised), and none for a document that is not
+// well-formed. Comments, CDATA and processing instructions, which no filled
+// template holds, are refused.
 
 struct XmlElement {
   std::string name;
