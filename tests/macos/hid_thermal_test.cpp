@@ -6,173 +6,110 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "CoreFoundationCounters.h"
-#include "HidScript.h"
-#include "Ledger.h"
+#include "Standin.h"
 #include "platform/SensorPlatform.h"
 
 namespace {
 
-using standin::FakeService;
-using testing::Contains;
 using testing::ElementsAre;
+using testing::ElementsAreArray;
 using testing::IsEmpty;
-using testing::Not;
+using Fact = std::pair<std::optional<std::string>, std::optional<double>>;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-struct Fact {
-  std::optional<std::string> name;
-  std::optional<double> reading;
-};
-
-bool sameReading(std::optional<double> a, std::optional<double> b) {
-  if (a.has_value() != b.has_value()) return false;
-  return !a || *a == *b || (std::isnan(*a) && std::isnan(*b));
+std::vector<Fact> walk() {
+  std::vector<Fact> facts;
+  platformWalkThermalServices([&](std::optional<std::string_view> name, std::optional<double> reading) {
+    standin::note("yield");
+    facts.emplace_back(name ? std::optional<std::string>(*name) : std::nullopt, reading);
+  });
+  return facts;
 }
 
-bool operator==(const Fact& a, const Fact& b) { return a.name == b.name && sameReading(a.reading, b.reading); }
-
-void PrintTo(const Fact& fact, std::ostream* out) {
-  *out << "(" << (fact.name ? "\"" + *fact.name + "\"" : "no name") << ", ";
-  if (fact.reading) {
-    *out << *fact.reading << ")";
-  } else {
-    *out << "no reading)";
+// The walk's calls, less the releases of the numbers that build the matching
+// dictionary, which happens in whichever case walks first.
+std::vector<std::string> trace() {
+  std::vector<std::string> calls;
+  for (const std::string& entry : standin::trace()) {
+    if (entry.rfind("release number", 0) != 0) calls.push_back(entry);
   }
+  return calls;
 }
 
-const Fact kNothing{std::nullopt, std::nullopt};
-
-FakeService named(std::string name, std::optional<double> reading) {
-  return {standin::textValue(std::move(name)), reading};
+// Each handed-out object released exactly once and nothing alive but the
+// matching dictionary, which the walk keeps on purpose.
+void expectBalanced() {
+  const auto& given = standin::hid.matchingGiven;
+  EXPECT_THAT(standin::errors(), IsEmpty());
+  EXPECT_THAT(standin::unbalanced(given.empty() ? nullptr : given.front()), IsEmpty());
 }
 
-class HidThermalWalk : public testing::Test {
- protected:
-  void SetUp() override {
-    standin::hidScript() = {};
-    standin::ledger().begin();
-  }
-
-  // Every case ends with each handed-out object released exactly once and
-  // nothing alive but the matching dictionary, which the walk keeps on purpose.
-  void TearDown() override {
-    const auto& given = standin::hidScript().matchingGiven;
-    EXPECT_THAT(standin::ledger().errors(), IsEmpty());
-    EXPECT_THAT(standin::ledger().unbalanced(given.empty() ? nullptr : given.front()), IsEmpty());
-  }
-
-  static std::vector<Fact> walk() {
-    std::vector<Fact> facts;
-    platformWalkThermalServices([&](std::optional<std::string_view> name, std::optional<double> reading) {
-      standin::ledger().note("yield");
-      facts.push_back({name ? std::optional<std::string>(*name) : std::nullopt, reading});
-    });
-    return facts;
-  }
-
-  // The walk's calls, less the one-off building of the matching dictionary,
-  // which happens in whichever case of the process walks first.
-  static std::vector<std::string> trace() {
+TEST(HidThermalWalk, FailuresYieldNothingAndReleaseWhatWasMade) {
+  const std::vector<standin::Service> one{{standin::text("PMU tdie1"), 40.0}};
+  const struct {
+    standin::HidScript script;
     std::vector<std::string> calls;
-    for (const std::string& entry : standin::ledger().trace()) {
-      if (entry.rfind("release number", 0) != 0) calls.push_back(entry);
-    }
-    return calls;
+  } cases[] = {
+      {{true, false, one, {}}, {"create client"}},
+      {{false, true, one, {}}, {"create client", "set matching", "copy services", "release client"}},
+      {{}, {"create client", "set matching", "copy services", "release services", "release client"}},
+  };
+  for (const auto& c : cases) {
+    standin::hid = c.script;
+    standin::begin();
+    EXPECT_THAT(walk(), IsEmpty());
+    EXPECT_THAT(trace(), ElementsAreArray(c.calls));
+    expectBalanced();
   }
-};
-
-TEST_F(HidThermalWalk, ClientThatCannotBeCreatedEndsTheWalkAtOnce) {
-  standin::hidScript().clientFails = true;
-  standin::hidScript().services = {named("PMU tdie1", 40.0)};
-  EXPECT_THAT(walk(), IsEmpty());
-  EXPECT_THAT(trace(), ElementsAre("create client"));
 }
 
-TEST_F(HidThermalWalk, MissingServiceListReleasesTheClient) {
-  standin::hidScript().servicesFail = true;
-  standin::hidScript().services = {named("PMU tdie1", 40.0)};
-  EXPECT_THAT(walk(), IsEmpty());
-  EXPECT_THAT(trace(), ElementsAre("create client", "set matching", "copy services", "release client"));
-}
-
-TEST_F(HidThermalWalk, EmptyServiceListReleasesListAndClient) {
-  EXPECT_THAT(walk(), IsEmpty());
-  EXPECT_THAT(trace(), ElementsAre("create client", "set matching", "copy services", "release services",
-                                   "release client"));
-}
-
-TEST_F(HidThermalWalk, EveryServiceIsVisitedAndYieldsWhatThePlatformGave) {
-  standin::hidScript().services = {
-      named("PMU tdie1", 45.5),
-      {std::nullopt, 50.0},             // no "Product"
-      {standin::intValue(7), 60.0},     // a "Product" that is not text
-      named("PMU tdev1", std::nullopt),  // no current event
-      named("gas gauge battery", kNaN),
-      named("PMU TDIE1", 150.0),
-      named("Température SoC", -3.0),
-      named("PMU tdie1", 47.25),
+TEST(HidThermalWalk, EveryServiceYieldsWhatThePlatformGaveAndIsReleasedWhenHandled) {
+  standin::hid = {};
+  standin::hid.services = {
+      {standin::text("Température SoC"), 45.5},
+      {standin::text("PMU tdev1"), std::nullopt},  // no current event
+      {std::nullopt, 50.0},                         // no "Product"
+      {standin::integer(7), 60.0},                  // a "Product" that is not text
   };
-  EXPECT_THAT(walk(), ElementsAre(Fact{"PMU tdie1", 45.5}, kNothing, kNothing, Fact{"PMU tdev1", std::nullopt},
-                                  Fact{"gas gauge battery", kNaN}, Fact{"PMU TDIE1", 150.0},
-                                  Fact{"Température SoC", -3.0}, Fact{"PMU tdie1", 47.25}));
-  // A service without a usable name is not asked for its event.
-  EXPECT_THAT(trace(), Not(Contains("copy event#1")));
-  EXPECT_THAT(trace(), Not(Contains("copy event#2")));
-}
-
-TEST_F(HidThermalWalk, ReleasesEachObjectWhereTheWalkIsDoneWithIt) {
-  standin::hidScript().services = {
-      named("PMU tdie1", 40.0),
-      named("PMU tdev1", std::nullopt),
-      {std::nullopt, 50.0},
-      {standin::intValue(7), 60.0},
-  };
-  walk();
+  standin::begin();
+  EXPECT_THAT(walk(), ElementsAre(Fact{"Température SoC", 45.5}, Fact{"PMU tdev1", std::nullopt},
+                                  Fact{std::nullopt, std::nullopt}, Fact{std::nullopt, std::nullopt}));
+  // The event goes as soon as it is read, the name once its service is handled,
+  // and a service without a usable name is not asked for its event.
   EXPECT_THAT(trace(), ElementsAre("create client", "set matching", "copy services",
-                                   // the event goes as soon as it is read, the name once the service is handled
                                    "copy name#0", "copy event#0", "read event#0", "release event#0", "yield",
                                    "release name#0",
                                    "copy name#1", "copy event#1", "yield", "release name#1",
                                    "copy name#2", "yield",
                                    "copy name#3", "yield", "release name#3",
                                    "release services", "release client"));
+  expectBalanced();
 }
 
-TEST_F(HidThermalWalk, MatchingDictionaryIsBuiltOnceAndKeptForTheRun) {
-  standin::hidScript().services = {named("PMU tdie1", 40.0)};
+TEST(HidThermalWalk, MatchingDictionaryIsBuiltOnceAndKeptForTheRun) {
+  standin::hid = {};
+  standin::begin();
   walk();
   walk();
-  walk();
+  const auto& given = standin::hid.matchingGiven;
+  ASSERT_THAT(given, ElementsAre(given.front(), given.front()));
+  expectBalanced();
 
-  const auto& given = standin::hidScript().matchingGiven;
-  ASSERT_EQ(given.size(), 3u);
-  EXPECT_EQ(given[1], given[0]);
-  EXPECT_EQ(given[2], given[0]);
-  EXPECT_EQ(standin::dictionariesCreated(), 1u);
-
-  const auto matching = static_cast<CFDictionaryRef>(given[0]);
+  const auto matching = static_cast<CFDictionaryRef>(given.front());
+  const auto integerAt = [&](CFStringRef key) -> std::optional<std::int64_t> {
+    const auto number = static_cast<CFNumberRef>(CFDictionaryGetValue(matching, key));
+    std::int64_t value = 0;
+    if (number == nullptr || CFNumberIsFloatType(number)) return std::nullopt;
+    return CFNumberGetValue(number, kCFNumberSInt64Type, &value) ? std::optional(value) : std::nullopt;
+  };
   EXPECT_EQ(CFDictionaryGetCount(matching), 2);
-  const auto page = static_cast<CFNumberRef>(CFDictionaryGetValue(matching, CFSTR("PrimaryUsagePage")));
-  const auto usage = static_cast<CFNumberRef>(CFDictionaryGetValue(matching, CFSTR("PrimaryUsage")));
-  ASSERT_NE(page, nullptr);
-  ASSERT_NE(usage, nullptr);
-  EXPECT_FALSE(CFNumberIsFloatType(page));
-  EXPECT_FALSE(CFNumberIsFloatType(usage));
-  std::int64_t pageValue = 0;
-  std::int64_t usageValue = 0;
-  EXPECT_TRUE(CFNumberGetValue(page, kCFNumberSInt64Type, &pageValue));
-  EXPECT_TRUE(CFNumberGetValue(usage, kCFNumberSInt64Type, &usageValue));
-  EXPECT_EQ(pageValue, 0xFF00);
-  EXPECT_EQ(usageValue, 5);
+  EXPECT_EQ(integerAt(CFSTR("PrimaryUsagePage")), 0xFF00);
+  EXPECT_EQ(integerAt(CFSTR("PrimaryUsage")), 5);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@ extern "C" {
 #endif
 
 typedef unsigned char Boolean;
-typedef uint8_t UInt8;
 typedef uint32_t UInt32;
 typedef long CFIndex;
 typedef unsigned long CFTypeID;
@@ -30,8 +29,6 @@ typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
 typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
 
 extern const CFAllocatorRef kCFAllocatorDefault;
-extern const CFBooleanRef kCFBooleanTrue;
-extern const CFBooleanRef kCFBooleanFalse;
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 
@@ -39,24 +36,7 @@ enum { kCFStringEncodingUTF8 = 0x08000100 };
 enum { kCFNotFound = -1 };
 
 typedef CFIndex CFNumberType;
-enum {
-  kCFNumberSInt8Type = 1,
-  kCFNumberSInt16Type = 2,
-  kCFNumberSInt32Type = 3,
-  kCFNumberSInt64Type = 4,
-  kCFNumberFloat32Type = 5,
-  kCFNumberFloat64Type = 6,
-  kCFNumberCharType = 7,
-  kCFNumberShortType = 8,
-  kCFNumberIntType = 9,
-  kCFNumberLongType = 10,
-  kCFNumberLongLongType = 11,
-  kCFNumberFloatType = 12,
-  kCFNumberDoubleType = 13,
-  kCFNumberCFIndexType = 14,
-  kCFNumberNSIntegerType = 15,
-  kCFNumberCGFloatType = 16
-};
+enum { kCFNumberSInt64Type = 4, kCFNumberFloat64Type = 6, kCFNumberIntType = 9 };
 
 CFTypeID CFGetTypeID(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);

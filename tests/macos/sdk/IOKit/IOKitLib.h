@@ -15,7 +15,6 @@ typedef UInt32 IOOptionBits;
 typedef mach_port_t io_object_t;
 typedef io_object_t io_iterator_t;
 typedef io_object_t io_registry_entry_t;
-typedef io_object_t io_service_t;
 
 #define KERN_SUCCESS 0
 #define IO_OBJECT_NULL ((io_object_t)0)
