@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::size_t kTableSlots = 4;
 constexpr int kKinds = 4;
 constexpr std::size_t kFaultsKept = 20;
 constexpr int kServeSliceMs = 5;
@@ -37,10 +36,17 @@ void reap(pid_t child) {
 
 }  // namespace
 
-Churn::Churn(LoggedTable& table, std::vector<Reader*> steady, const Expectation& expectation, const ChurnPlan& plan)
-    : table_(table), steady_(std::move(steady)), expectation_(expectation), plan_(plan), random_(plan.seed) {
+Churn::Churn(LoggedTable& table, std::vector<Reader*> steady, const Expectation& expectation, long maxHoldCycles,
+             int helperWaitMs)
+    : table_(table),
+      steady_(std::move(steady)),
+      expectation_(expectation),
+      maxHoldCycles_(maxHoldCycles),
+      helperWaitMs_(helperWaitMs) {
   table_.update();
-  expected_ = {table_.connects(), table_.disconnects(), table_.rejections()};
+  connects_ = table_.connects;
+  disconnects_ = table_.disconnects;
+  rejections_ = table_.rejections;
 }
 
 Churn::~Churn() {
@@ -58,13 +64,13 @@ void Churn::runUntilCycle(long cycles) {
     if (cycle() != seen) {
       seen = cycle();
       lastProgress = monotonicMs();
-    } else if (monotonicMs() - lastProgress > plan_.helperWaitMs) {
-      return fault("no line for " + std::to_string(plan_.helperWaitMs) + " ms after cycle " + std::to_string(seen));
+    } else if (monotonicMs() - lastProgress > helperWaitMs_) {
+      return fault("no line for " + std::to_string(helperWaitMs_) + " ms after cycle " + std::to_string(seen));
     }
     closeDue();
     if (clients_.size() < slots) {
       open(static_cast<Kind>(nextKind_++ % kKinds));
-    } else if (table_.clients() == static_cast<int>(kTableSlots) && lastFifthCycle_ != cycle()) {
+    } else if (table_.clients() == kTableSlots && lastFifthCycle_ != cycle()) {
       tryFifth();
     }
   }
@@ -81,7 +87,7 @@ std::vector<std::string> Churn::faults() const {
   std::vector<std::string> all = faults_;
   for (const Reader* reader : steady_)
     for (const std::string& what : reader->faults()) all.push_back("steady reader: " + what);
-  for (const std::string& what : table_.faults()) all.push_back("log: " + what);
+  for (const std::string& what : table_.faults) all.push_back("log: " + what);
   return all;
 }
 
@@ -92,65 +98,65 @@ std::vector<Reader*> Churn::readers() const {
   return all;
 }
 
-bool Churn::awaitLog(int (LoggedTable::*counter)() const, int expected, const char* what) {
-  const bool seen = serveUntil(readers(), [&] { return table_.update(), (table_.*counter)() >= expected; },
-                               plan_.helperWaitMs);
+bool Churn::awaitLog(int LoggedTable::*counter, int expected, const char* what) {
+  const bool seen =
+      serveUntil(readers(), [&] { return table_.update(), table_.*counter >= expected; }, helperWaitMs_);
   if (!seen) fault(what);
-  if ((table_.*counter)() > expected) fault(std::string("more than expected: ") + what);
+  if (table_.*counter > expected) fault(std::string("more than expected: ") + what);
   return seen;
 }
 
 void Churn::open(Kind kind) {
   if (kind == Kind::Closer) return connectAndClose();
-  Client client{cycle() + std::uniform_int_distribution<long>(1, plan_.maxHoldCycles)(random_), cycle(), 0,
-                nullptr, nullptr, -1};
+  Client client{.closeAtCycle = cycle() + std::uniform_int_distribution<long>(1, maxHoldCycles_)(random_),
+                .connectCycle = cycle()};
   if (kind == Kind::Silent) {
-    ++counts_.silent;
     client.connection = std::make_unique<TelemetryClient>();
   } else if (kind == Kind::Garbage) {
-    ++counts_.garbage;
     client.reader = std::make_unique<Reader>(TelemetryClient(), expectation_);
     sendGarbage(client.reader->fd());
     // A third of them also end their side; they still read.
     if (random_() % 3 == 0) shutdown(client.reader->fd(), SHUT_WR);
   } else {
-    ++counts_.killed;
     client.child = forkReadingChild();
   }
-  awaitLog(&LoggedTable::connects, ++expected_.connects, "a new client was not admitted");
+  awaitLog(&LoggedTable::connects, ++connects_, "a new client was not admitted");
   client.admittedAtCycle = cycle();
   clients_.push_back(std::move(client));
 }
 
 void Churn::connectAndClose() {
-  ++counts_.closers;
   TelemetryClient connection;
   // Half of them are gone before the helper has even accepted them.
   if (random_() % 2 == 0) connection.close();
-  awaitLog(&LoggedTable::connects, ++expected_.connects, "a new client was not admitted");
+  awaitLog(&LoggedTable::connects, ++connects_, "a new client was not admitted");
   connection.close();
-  awaitLog(&LoggedTable::disconnects, ++expected_.disconnects, "a closed client was not removed");
+  awaitLog(&LoggedTable::disconnects, ++disconnects_, "a closed client was not removed");
 }
 
 void Churn::close(Client& client) {
   if (client.reader) {
-    // Admitted somewhere between asking and seeing it in the log: one line a
-    // cycle from then on, give or take the readers' own lag. A client that
-    // also sends gets its acknowledgements delayed, so TCP may hold a few
-    // lines back for tens of milliseconds: they are given time to arrive.
-    const auto atLeast = [&] { return cycle() - client.admittedAtCycle - kCycleSlack; };
-    serveUntil(readers(), [&] { return client.reader->lines() >= atLeast(); }, plan_.helperWaitMs);
-    const long atMost = cycle() - client.connectCycle + kCycleSlack;
-    const long lines = client.reader->lines();
-    if (lines < atLeast() || lines > atMost)
-      fault("a garbage sender got " + std::to_string(lines) + " lines, not " + std::to_string(atLeast()) + " to " +
-            std::to_string(atMost));
-    for (const std::string& what : client.reader->faults()) fault("garbage sender: " + what);
+    checkGarbageSender(client);
     client.reader->close();
   }
   if (client.connection) client.connection->close();
   if (client.child > 0) reap(std::exchange(client.child, -1));
-  awaitLog(&LoggedTable::disconnects, ++expected_.disconnects, "a closed client was not removed");
+  awaitLog(&LoggedTable::disconnects, ++disconnects_, "a closed client was not removed");
+}
+
+// Admitted somewhere between asking and seeing it in the log, a garbage
+// sender gets one line a cycle from then on, give or take the readers' own
+// lag. Its acknowledgements are delayed, so TCP may hold a few lines back for
+// tens of milliseconds: they are given time to arrive.
+void Churn::checkGarbageSender(const Client& client) {
+  const auto atLeast = [&] { return cycle() - client.admittedAtCycle - kCycleSlack; };
+  serveUntil(readers(), [&] { return client.reader->lines() >= atLeast(); }, helperWaitMs_);
+  const long atMost = cycle() - client.connectCycle + kCycleSlack;
+  const long lines = client.reader->lines();
+  if (lines < atLeast() || lines > atMost)
+    fault("a garbage sender got " + std::to_string(lines) + " lines, not " + std::to_string(atLeast()) + " to " +
+          std::to_string(atMost));
+  for (const std::string& what : client.reader->faults()) fault("garbage sender: " + what);
 }
 
 void Churn::closeDue() {
@@ -164,10 +170,9 @@ void Churn::closeDue() {
 
 void Churn::tryFifth() {
   lastFifthCycle_ = cycle();
-  ++counts_.fifths;
   TelemetryClient fifth;
-  if (awaitLog(&LoggedTable::rejections, ++expected_.rejections, "a fifth client was not rejected") &&
-      !fifth.closedWithoutData(plan_.helperWaitMs))
+  if (awaitLog(&LoggedTable::rejections, ++rejections_, "a fifth client was not rejected") &&
+      !fifth.closedWithoutData(helperWaitMs_))
     fault("a rejected fifth client got data or stayed open");
 }
 

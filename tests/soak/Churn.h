@@ -7,23 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "HelperLog.h"
-#include "HelperProcess.h"
 #include "Reader.h"
-
-struct ChurnPlan {
-  long maxHoldCycles;  // how long a client stays, at most
-  int helperWaitMs;    // how long the helper may take to admit or remove a client
-  unsigned seed;
-};
-
-struct ChurnCounts {
-  int closers = 0;
-  int silent = 0;
-  int garbage = 0;
-  int killed = 0;
-  int fifths = 0;
-};
+#include "SoakSession.h"
 
 // Clients coming and going beside steady readers, one change at a time, each
 // confirmed in the helper's log before the next: clients that connect and
@@ -31,8 +16,10 @@ struct ChurnCounts {
 // child process that is killed; and a fifth client whenever the table is full.
 class Churn {
  public:
-  // A cycle is one line of `steady.front()`.
-  Churn(LoggedTable& table, std::vector<Reader*> steady, const Expectation& expectation, const ChurnPlan& plan);
+  // A cycle is one line of `steady.front()`; a client stays up to
+  // `maxHoldCycles`, and the helper has `helperWaitMs` to show each change.
+  Churn(LoggedTable& table, std::vector<Reader*> steady, const Expectation& expectation, long maxHoldCycles,
+        int helperWaitMs);
   ~Churn();
   Churn(const Churn&) = delete;
   Churn& operator=(const Churn&) = delete;
@@ -41,9 +28,7 @@ class Churn {
   void runUntilCycle(long cycles);
   // Closes every churn client and waits for the helper to remove each.
   void finish();
-
-  const ChurnCounts& counts() const { return counts_; }
-  // Everything that went wrong, the steady and churn readers' faults included.
+  // Everything that went wrong, the steady readers' and the log's faults included.
   std::vector<std::string> faults() const;
 
  private:
@@ -51,19 +36,20 @@ class Churn {
   struct Client {
     long closeAtCycle;
     long connectCycle;
-    long admittedAtCycle;
-    std::unique_ptr<TelemetryClient> connection;  // Silent
-    std::unique_ptr<Reader> reader;               // Garbage
-    pid_t child = -1;                             // Killed
+    long admittedAtCycle = 0;
+    std::unique_ptr<TelemetryClient> connection{};  // Silent
+    std::unique_ptr<Reader> reader{};               // Garbage
+    pid_t child = -1;                               // Killed
   };
 
   long cycle() const { return steady_.front()->lines(); }
   std::vector<Reader*> readers() const;
   // Waits until the log's `counter` reaches `expected`; more is a fault too.
-  bool awaitLog(int (LoggedTable::*counter)() const, int expected, const char* what);
+  bool awaitLog(int LoggedTable::*counter, int expected, const char* what);
   void open(Kind kind);
   void connectAndClose();
   void close(Client& client);
+  void checkGarbageSender(const Client& client);
   void closeDue();
   void tryFifth();
   void sendGarbage(int fd);
@@ -72,15 +58,13 @@ class Churn {
   LoggedTable& table_;
   std::vector<Reader*> steady_;
   Expectation expectation_;
-  ChurnPlan plan_;
-  std::mt19937 random_;
+  long maxHoldCycles_;
+  int helperWaitMs_;
+  std::mt19937 random_{6};
   std::vector<Client> clients_;
   int nextKind_ = 0;
   long lastFifthCycle_ = -1;
   // The log's totals once every change made so far has shown.
-  struct {
-    int connects, disconnects, rejections;
-  } expected_{};
-  ChurnCounts counts_;
+  int connects_, disconnects_, rejections_;
   std::vector<std::string> faults_;
 };

@@ -3,17 +3,40 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <regex>
 #include <utility>
 
 namespace {
 
 constexpr std::size_t kFaultsKept = 10;
 constexpr int kCycleModulus = 1000;
+constexpr int kMaxTenths = 1500;
+constexpr int kMaxThousandths = 1000;
 // Short enough that log lines, which poll cannot wait for, are seen promptly.
 constexpr int kServeSliceMs = 5;
 
+int withoutPoint(std::string figure) {
+  std::erase(figure, '.');
+  return std::stoi(figure);
+}
+
 }  // namespace
+
+std::optional<TelemetryFigures> parseTelemetryLine(const std::string& line) {
+  // JSON's integer part (no sign, no leading zero) and exactly one decimal.
+  static const std::string tenths = R"(((?:0|[1-9]\d?\d?)\.\d))";
+  static const std::regex format("\\{\"cpuTemp\":" + tenths + ",\"cpuTempAvg\":" + tenths + ",\"gpuTemp\":" +
+                                 tenths + ",\"gpuUtil\":([01]\\.\\d\\d\\d)\\}\n");
+  std::smatch match;
+  if (!std::regex_match(line, match, format)) return std::nullopt;
+  const TelemetryFigures figures{withoutPoint(match[1]), withoutPoint(match[2]), withoutPoint(match[3]),
+                                 withoutPoint(match[4])};
+  if (std::max({figures[0], figures[1], figures[2]}) > kMaxTenths || figures[kGpuUtil] > kMaxThousandths)
+    return std::nullopt;
+  return figures;
+}
 
 Reader::Reader(TelemetryClient connection, const Expectation& expectation)
     : connection_(std::move(connection)), expectation_(expectation) {
@@ -41,16 +64,12 @@ void Reader::take() {
 
 void Reader::check(const std::string& line) {
   ++lines_;
-  const std::optional<TelemetryFigures> figures = parseTelemetryLine(line);
+  std::optional<TelemetryFigures> figures = parseTelemetryLine(line);
   if (!figures) return fault("malformed line: " + line);
-  if (!expectation_.counting) {
-    if (expectation_.figures && *figures != *expectation_.figures) fault("wrong figures: " + line);
-    return;
-  }
-  TelemetryFigures temperatures = *figures;
-  temperatures.gpuUtilThousandths = 0;
-  if (expectation_.figures && temperatures != *expectation_.figures) fault("wrong temperatures: " + line);
-  const int cycle = figures->gpuUtilThousandths;
+  const int cycle = (*figures)[kGpuUtil];
+  if (expectation_.counting) (*figures)[kGpuUtil] = 0;
+  if (expectation_.figures && *figures != *expectation_.figures) fault("wrong figures: " + line);
+  if (!expectation_.counting) return;
   if (lastCycle_ && cycle != (*lastCycle_ + 1) % kCycleModulus)
     fault("cycle " + std::to_string(cycle) + " after " + std::to_string(*lastCycle_));
   if (!firstCycle_) firstCycle_ = cycle;

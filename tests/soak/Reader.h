@@ -1,20 +1,28 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "HelperProcess.h"
-#include "TelemetryLineParser.h"
+
+// One telemetry line's figures as printed: cpuTemp, cpuTempAvg and gpuTemp in
+// tenths of a degree, gpuUtil in thousandths of full load.
+using TelemetryFigures = std::array<int, 4>;
+constexpr std::size_t kGpuUtil = 3;
+
+// Accepts only the helper's exact line: the four members in order, no white
+// space, fixed decimals within range, and one closing line feed.
+std::optional<TelemetryFigures> parseTelemetryLine(const std::string& line);
 
 // What every line must show beyond its format.
 struct Expectation {
-  // The exact figures; with `counting`, those of the temperatures only
-  // (gpuUtil 0 here).
   std::optional<TelemetryFigures> figures;
-  // gpuUtil carries the helper's cycle number modulo 1000 (the counting fake
-  // sensors), so each line must follow the one before it.
+  // With the counting fake sensors gpuUtil carries the helper's cycle number
+  // modulo 1000, so each line must follow the one before it; `figures` then
+  // holds 0 there.
   bool counting = false;
 };
 

@@ -2,14 +2,14 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Churn.h"
-#include "ProcessProbe.h"
 #include "Reader.h"
 #include "SoakSession.h"
 
@@ -19,33 +19,14 @@ constexpr long kCycles = 10000;
 constexpr long kSettledCycle = 1000;
 constexpr long kRssGrowthLimitKiB = 64;
 constexpr int kWaitMs = 2000;
-constexpr unsigned kSeed = 6;
+using Faults = std::vector<std::string>;
 // The fake sensors' script: these temperatures, and gpuUtil counting cycles.
-const char* const kScript = "71.5 64.2 55.0 0\n";
 const Expectation kLines{TelemetryFigures{715, 642, 550, 0}, true};
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
-// The last lines of a log, where a failure shows.
-std::string tail(const std::string& path) {
-  constexpr std::size_t kShown = 40;
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  const std::size_t from = lines.size() > kShown ? lines.size() - kShown : 0;
-  return joined(std::vector<std::string>(lines.begin() + static_cast<long>(from), lines.end()));
-}
-
-// Descriptors are counted once the helper has run a cycle with its clients:
-// the fake sensors read their script during the first one.
 class Soak : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::ofstream(scratch_.path() + "/sensors") << kScript;
+    std::ofstream(scratch_.path() + "/sensors") << "71.5 64.2 55.0 0\n";
     session_.emplace(SOAK_HELPER_BIN,
                      std::vector<std::string>{"PELAGRIN_FAKE_COUNTER=1", "PELAGRIN_FAKE_SENSORS=" + scratch_.path() + "/sensors"},
                      scratch_.path() + "/helper.log");
@@ -53,62 +34,43 @@ class Soak : public ::testing::Test {
     if (!session_->privateNetwork()) std::printf("no private network namespace: the run shares the machine's loopback\n");
   }
 
-  void TearDown() override {
-    if (HasFailure()) std::printf("the helper's log:\n%s", tail(scratch_.path() + "/helper.log").c_str());
-  }
-
-  pid_t pid() { return session_->helper().pid(); }
-
   ScratchFolder scratch_;
   std::optional<SoakSession> session_;
 };
 
+// Descriptors are counted once the helper has run a cycle with its clients:
+// the fake sensors read their script during the first one.
 TEST_F(Soak, TenThousandCyclesOfClientChurn) {
   Reader first(TelemetryClient(), kLines);
   Reader second(TelemetryClient(), kLines);
   ASSERT_TRUE(session_->awaitClients(2, kWaitMs));
   ASSERT_TRUE(serveUntil({&first, &second}, [&] { return first.lines() > 0 && second.lines() > 0; }, kWaitMs));
-  const int baselineFds = openDescriptorCount(pid()) - 2;
+  const int baselineFds = session_->descriptorCount() - 2;
   // The readers' own count of lines clocks the run; this is the cycle of line 1.
   const long offset = *first.firstCycle();
   ASSERT_LT(offset, kSettledCycle / 2) << "the cycle number wraps at 1000";
 
-  const long long start = monotonicMs();
-  Churn churn(session_->table(), {&first, &second}, kLines, ChurnPlan{60, kWaitMs, kSeed});
+  Churn churn(session_->table(), {&first, &second}, kLines, 60, kWaitMs);
   churn.runUntilCycle(kSettledCycle - offset);
-  const long settledKiB = residentKiB(pid());
-  const int settledFds = openDescriptorCount(pid());
+  const long settledKiB = session_->residentKiB();
   churn.runUntilCycle(kCycles - offset);
-  const long finalKiB = residentKiB(pid());
-  const long long wallMs = monotonicMs() - start;
+  const long finalKiB = session_->residentKiB();
   churn.finish();
 
-  EXPECT_EQ(joined(churn.faults()), "");
+  EXPECT_EQ(churn.faults(), Faults{});
   EXPECT_FALSE(first.hungUp() || second.hungUp()) << "the helper dropped a steady reader";
   EXPECT_GE(first.lines(), kCycles - offset);
   EXPECT_LE(std::labs(second.lines() - first.lines()), 2) << "the steady readers disagree on the cycles";
   first.close();
   second.close();
   EXPECT_TRUE(session_->awaitClients(0, kWaitMs));
-  EXPECT_TRUE(session_->awaitDescriptors(baselineFds, kWaitMs))
-      << openDescriptorCount(pid()) << " descriptors open, " << baselineFds << " at the start";
+  EXPECT_TRUE(session_->awaitDescriptorCount(baselineFds, kWaitMs)) << session_->descriptorCount() << " open, not "
+                                                                      << baselineFds;
   EXPECT_TRUE(session_->alive());
-
-  const LoggedTable& log = session_->table();
-  const ChurnCounts& counts = churn.counts();
-  EXPECT_EQ(log.connects(), log.disconnects());
-  EXPECT_EQ(log.rejections(), counts.fifths);
-#if defined(PELAGRIN_SANITIZED)
-  std::printf("sanitized build: its allocator's quarantine grows by design, resident memory not judged\n");
-#else
+  std::printf("RSS %ld KiB at cycle %ld, %ld KiB at cycle %ld\n", settledKiB, kSettledCycle, finalKiB, kCycles);
+#if !defined(PELAGRIN_SANITIZED)  // a sanitizer's allocator quarantine grows by design
   EXPECT_LE(finalKiB - settledKiB, kRssGrowthLimitKiB);
 #endif
-  std::printf("soak: %ld cycles in %.1f s; RSS %ld KiB at cycle %ld, %ld KiB at cycle %ld; descriptors %d without clients, "
-              "%d at cycle %ld with 4 clients, %d at the end\n",
-              first.lines(), static_cast<double>(wallMs) / 1000, settledKiB, kSettledCycle, finalKiB, kCycles,
-              baselineFds, settledFds, kSettledCycle, openDescriptorCount(pid()));
-  std::printf("churn: %d closers, %d silent, %d garbage senders, %d killed, %d fifth clients; %d admitted in all\n",
-              counts.closers, counts.silent, counts.garbage, counts.killed, counts.fifths, log.connects());
 }
 
 // With four clients and no descriptor to spare, accept fails for seconds on
@@ -120,72 +82,68 @@ TEST_F(Soak, FullTableKeepsServingWhileAcceptHasNoDescriptors) {
   // The first client waits for a cycle, so that what the helper opens only
   // at its start is closed again and the other three fill any gap it left.
   std::vector<Reader> readers;
-  readers.reserve(4);
+  readers.reserve(kTableSlots);
   readers.emplace_back(TelemetryClient(), kLines);
   ASSERT_TRUE(serveUntil({&readers[0]}, [&] { return readers[0].lines() > 0; }, kWaitMs));
-  for (int i = 1; i < 4; ++i) readers.emplace_back(TelemetryClient(), kLines);
+  while (readers.size() < kTableSlots) readers.emplace_back(TelemetryClient(), kLines);
   std::vector<Reader*> serving;
   for (Reader& reader : readers) serving.push_back(&reader);
-  ASSERT_TRUE(session_->awaitClients(4, kWaitMs));
-  ASSERT_TRUE(serveUntil(serving, [&] { return readers[3].lines() > 0; }, kWaitMs));
-  const int baselineFds = openDescriptorCount(pid()) - 4;
+  ASSERT_TRUE(session_->awaitClients(kTableSlots, kWaitMs));
+  ASSERT_TRUE(serveUntil(serving, [&] { return readers.back().lines() > 0; }, kWaitMs));
+  const std::vector<int> fds = session_->descriptors();
+  const int baselineFds = static_cast<int>(fds.size()) - kTableSlots;
 
-  const int inUse = descriptorCeiling(pid());
-  ASSERT_EQ(inUse, openDescriptorCount(pid())) << "a free number below the limit would let one accept through";
+  // One past the highest descriptor: a limit there leaves no number free.
+  const int inUse = *std::max_element(fds.begin(), fds.end()) + 1;
+  ASSERT_EQ(inUse, static_cast<int>(fds.size())) << "a free number below the limit would let one accept through";
+  const pid_t pid = session_->helper().pid();
   rlimit previous{};
-  ASSERT_EQ(prlimit(pid(), RLIMIT_NOFILE, nullptr, &previous), 0);
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, nullptr, &previous), 0);
   const rlimit tight{static_cast<rlim_t>(inUse), previous.rlim_max};
-  ASSERT_EQ(prlimit(pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &tight, nullptr), 0);
   LoggedTable& log = session_->table();
   // An accept already waiting reserved its descriptor before the limit fell:
   // it takes one more connection and, the table being full, turns it away.
   std::vector<TelemetryClient> waiting;
   waiting.emplace_back();
-  const int reservedRejections =
-      serveUntil(serving, [&] { return log.update(), log.rejections() == 1; }, 500) ? 1 : 0;
+  const int reservedRejections = serveUntil(serving, [&] { return log.update(), log.rejections == 1; }, 500) ? 1 : 0;
   if (reservedRejections == 1) waiting.clear();
   while (waiting.size() < 3) waiting.emplace_back();  // queued by the kernel; accept has no descriptor for them
 
-  const long long acceptTicksBefore = ticksBesideMainThread(pid());
-  const long long loopTicksBefore = mainThreadTicks(pid());
+  const long long ticksBefore = session_->acceptSideTicks();
   const long target = readers[0].lines() + kExhaustedCycles;
   ASSERT_TRUE(serveUntil(serving, [&] { return readers[0].lines() >= target; }, 60000));
-  const long long acceptTicks = ticksBesideMainThread(pid()) - acceptTicksBefore;
-  const long long loopTicks = mainThreadTicks(pid()) - loopTicksBefore;
-  EXPECT_LE(acceptTicks, kIdleTicks) << "the accept side spun while accept kept failing";
+  EXPECT_LE(session_->acceptSideTicks() - ticksBefore, kIdleTicks) << "the accept side spun while accept kept failing";
   log.update();
-  EXPECT_EQ(log.connects(), 4);
-  EXPECT_EQ(log.rejections(), reservedRejections);
+  EXPECT_EQ(log.connects, kTableSlots);
+  EXPECT_EQ(log.rejections, reservedRejections);
 
   // A leaving client frees a slot and a descriptor: the first queued client takes both.
   serving.erase(serving.begin());
   readers[0].close();
-  ASSERT_TRUE(serveUntil(serving, [&] { return log.update(), log.connects() == 5; }, kWaitMs));
-  EXPECT_EQ(log.disconnects(), 1);
-  const std::optional<std::string> first = waiting[0].readLine(kWaitMs);
-  ASSERT_TRUE(first);
-  EXPECT_TRUE(parseTelemetryLine(*first)) << *first;
+  ASSERT_TRUE(serveUntil(serving, [&] { return log.update(), log.connects == kTableSlots + 1; }, kWaitMs));
+  EXPECT_EQ(log.disconnects, 1);
+  const std::optional<std::string> line = waiting[0].readLine(kWaitMs);
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(parseTelemetryLine(*line)) << *line;
 
   // Given descriptors again, the helper turns the other two away: the table is full.
-  ASSERT_EQ(prlimit(pid(), RLIMIT_NOFILE, &previous, nullptr), 0);
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &previous, nullptr), 0);
   EXPECT_TRUE(waiting[1].closedWithoutData(kWaitMs));
   EXPECT_TRUE(waiting[2].closedWithoutData(kWaitMs));
   serveReaders(serving, 0);
   for (const Reader* reader : serving) {
-    EXPECT_EQ(joined(reader->faults()), "");
+    EXPECT_EQ(reader->faults(), Faults{});
     EXPECT_FALSE(reader->hungUp());
   }
 
   waiting.clear();
   readers.clear();
   EXPECT_TRUE(session_->awaitClients(0, kWaitMs));
-  EXPECT_TRUE(session_->awaitDescriptors(baselineFds, kWaitMs));
+  EXPECT_TRUE(session_->awaitDescriptorCount(baselineFds, kWaitMs));
   EXPECT_TRUE(session_->alive());
-  EXPECT_EQ(joined(log.faults()), "");
-  EXPECT_EQ(log.rejections(), reservedRejections + 2);
-  std::printf("descriptor exhaustion: %ld cycles; accept side %lld ticks, broadcast loop %lld ticks; "
-              "descriptors %d at the limit, %d at the end; %d connection taken by the reserved descriptor\n",
-              kExhaustedCycles, acceptTicks, loopTicks, inUse, openDescriptorCount(pid()), reservedRejections);
+  EXPECT_EQ(log.faults, Faults{});
+  EXPECT_EQ(log.rejections, reservedRejections + 2);
 }
 
 }  // namespace
