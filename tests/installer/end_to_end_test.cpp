@@ -49,21 +49,23 @@ std::vector<pid_t> awaitProcesses(const fs::path& program, bool running) {
   return processesRunning(program);
 }
 
-int connectToHelper() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A connection to 127.0.0.1:27830 within `tries` tenths of a second, or -1.
+int connectToHelper(int tries) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(27830);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
-  close(fd);
+  for (int n = 0; n < tries; ++n, std::this_thread::sleep_for(100ms)) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+  }
   return -1;
 }
 
 // The first line the helper sends, or what arrived before the time ran out.
 std::string firstTelemetryLine() {
-  int fd = connectToHelper();
-  for (int tries = 0; fd < 0 && tries < 50; ++tries, fd = connectToHelper()) std::this_thread::sleep_for(100ms);
+  const int fd = connectToHelper(50);
   const timeval limit{8, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string received;
@@ -88,7 +90,7 @@ TEST(InstallerEndToEnd, InstallReinstallAndUninstallThroughTheTerminal) {
   const fs::path desktopFile = home / ".config/autostart/app.pelagrin.helper.desktop";
   const InstalledHelperReaper reaper{home, installDir / "PelagrinHelper.app/Contents/MacOS/PelagrinHelper"};
   fs::create_directories(home);
-  const int busy = connectToHelper();
+  const int busy = connectToHelper(1);
   if (busy >= 0) close(busy);
   ASSERT_LT(busy, 0) << "something else already serves 127.0.0.1:27830";
 

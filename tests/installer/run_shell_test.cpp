@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <unistd.h>
 
 #include "runShell.h"
@@ -15,9 +15,7 @@ namespace {
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class RunShellTest : public ::testing::Test {
