@@ -17,6 +17,14 @@
 
 namespace {
 
+// Each case runs in a network namespace of its own where the machine allows
+// it, so no other process on 127.0.0.1:27830 can meet its helper.
+class PrivateNetwork : public ::testing::Environment {
+ public:
+  void SetUp() override { enterPrivateNetwork(); }
+};
+const ::testing::Environment* const kPrivateNetwork = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
 const std::string kStart = "[Helper] Pelagrin Helper starting on port 27830";
 const std::string kListening = "[Helper] Listening on 127.0.0.1:27830";
 const std::string kZeroLine = "{\"cpuTemp\":0.0,\"cpuTempAvg\":0.0,\"gpuTemp\":0.0,\"gpuUtil\":0.000}\n";

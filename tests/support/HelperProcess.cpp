@@ -232,8 +232,9 @@ bool enterPrivateNetwork(const std::string& tcpSendBuffers) {
   const bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0 &&
                   (request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP), ioctl(fd, SIOCSIFFLAGS, &request) == 0);
   ::close(fd);
+  if (!up || tcpSendBuffers.empty()) return up;
   std::ofstream sysctl("/proc/sys/net/ipv4/tcp_wmem");
   sysctl << tcpSendBuffers;
   sysctl.close();
-  return up && !sysctl.fail();
+  return !sysctl.fail();
 }

@@ -66,9 +66,9 @@ class TelemetryClient {
 };
 
 // Moves this process (and the children it starts later) into a network
-// namespace of its own with loopback up and the given TCP send-buffer sizes
-// ("min default max"). False where the machine does not allow it.
-bool enterPrivateNetwork(const std::string& tcpSendBuffers);
+// namespace of its own with loopback up and, if given, these TCP send-buffer
+// sizes ("min default max"). False where the machine does not allow it.
+bool enterPrivateNetwork(const std::string& tcpSendBuffers = "");
 
 // Milliseconds on a monotonic clock.
 long long monotonicMs();
