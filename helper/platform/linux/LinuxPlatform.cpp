@@ -25,10 +25,10 @@ NvmlSession& nvml() {
 
 void platformWalkThermalServices(const ThermalYield& yield) {
   walkHwmon(PELAGRIN_SYSFS_ROOT, yield);
-  if (const NvmlApi* api = nvml().api()) walkNvmlSensors(*api, yield);
+  if (const NvmlApi* api = nvml().api()) walkNvmlSensors(*api, PELAGRIN_SYSFS_ROOT, yield);
 }
 
 void platformWalkAccelerators(const AcceleratorYield& yield) {
   walkDrmCards(PELAGRIN_SYSFS_ROOT, yield);
-  if (const NvmlApi* api = nvml().api()) walkNvmlAccelerators(*api, yield);
+  if (const NvmlApi* api = nvml().api()) walkNvmlAccelerators(*api, PELAGRIN_SYSFS_ROOT, yield);
 }

@@ -20,6 +20,16 @@ constexpr nvmlTemperatureSensors_t kNvmlTemperatureGpu = 0;
 // Room for any device name (NVML_DEVICE_NAME_V2_BUFFER_SIZE).
 constexpr unsigned int kNvmlDeviceNameBytes = 96;
 
+struct nvmlPciInfo_t {
+  char busIdLegacy[16];
+  unsigned int domain;
+  unsigned int bus;
+  unsigned int device;
+  unsigned int pciDeviceId;
+  unsigned int pciSubSystemId;
+  char busId[32];  // "domain:bus:device.function" in hex, NUL-terminated
+};
+
 // The one table through which every NVML call goes: the real library's
 // symbols in production, a test's fakes in tests.
 struct NvmlApi {
@@ -29,5 +39,8 @@ struct NvmlApi {
   nvmlReturn_t (*deviceGetUtilizationRates)(nvmlDevice_t device, nvmlUtilization_t* utilization);
   nvmlReturn_t (*deviceGetTemperature)(nvmlDevice_t device, nvmlTemperatureSensors_t sensor, unsigned int* celsius);
   nvmlReturn_t (*deviceGetName)(nvmlDevice_t device, char* name, unsigned int length);
+  // Null where the driver predates it: its devices are then read without
+  // first asking whether they sleep.
+  nvmlReturn_t (*deviceGetPciInfo)(nvmlDevice_t device, nvmlPciInfo_t* pci);
   nvmlReturn_t (*shutdown)();
 };

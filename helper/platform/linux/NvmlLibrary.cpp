@@ -33,6 +33,9 @@ void NvmlSharedLibrary::close() {
 }
 
 bool NvmlSharedLibrary::resolveSymbols() {
+  // Optional: older drivers lack the _v3 entry point, and their readings are
+  // worth more than the suspend check it makes possible.
+  resolve(handle_, "nvmlDeviceGetPciInfo_v3", api_.deviceGetPciInfo);
   return resolve(handle_, "nvmlInit_v2", api_.init) && resolve(handle_, "nvmlDeviceGetCount_v2", api_.deviceGetCount) &&
          resolve(handle_, "nvmlDeviceGetHandleByIndex_v2", api_.deviceGetHandleByIndex) &&
          resolve(handle_, "nvmlDeviceGetUtilizationRates", api_.deviceGetUtilizationRates) &&

@@ -4,8 +4,9 @@
 
 #include "platform/linux/NvmlApi.h"
 
-// Where the NVML symbol table comes from. `open` gives a complete table or
-// none, and after none nothing stays loaded; `close` gives the library back.
+// Where the NVML symbol table comes from. `open` gives a table with every
+// required symbol or none, and after none nothing stays loaded; `close` gives
+// the library back.
 class NvmlLibrary {
  public:
   virtual ~NvmlLibrary() = default;

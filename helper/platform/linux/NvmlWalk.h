@@ -1,11 +1,14 @@
 #pragma once
 
+#include <string>
+
 #include "platform/SensorPlatform.h"
 #include "platform/linux/NvmlApi.h"
 
 // Each NVML device i is the temperature service "GPU <i> <device name>"...
-void walkNvmlSensors(const NvmlApi& api, const ThermalYield& yield);
+void walkNvmlSensors(const NvmlApi& api, const std::string& sysfsRoot, const ThermalYield& yield);
 
 // ...and an accelerator whose statistics hold "Device Utilization %" as a
-// whole number.
-void walkNvmlAccelerators(const NvmlApi& api, const AcceleratorYield& yield);
+// whole number. Both skip a device that is runtime-suspended according to
+// <sysfsRoot>/bus/pci/devices, without querying it.
+void walkNvmlAccelerators(const NvmlApi& api, const std::string& sysfsRoot, const AcceleratorYield& yield);

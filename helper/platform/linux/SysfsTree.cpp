@@ -83,7 +83,20 @@ std::optional<std::int64_t> readInteger(const Directory& directory, const char* 
   return value;
 }
 
-bool isSuspended(const Directory& deviceDirectory) {
-  const auto status = readAttribute(deviceDirectory, "device/power/runtime_status");
+namespace {
+
+bool readsSuspended(const Directory& directory, const char* statusPath) {
+  const auto status = readAttribute(directory, statusPath);
   return status && firstLine(*status) == "suspended";
+}
+
+}  // namespace
+
+bool isSuspended(const Directory& deviceDirectory) {
+  return readsSuspended(deviceDirectory, "device/power/runtime_status");
+}
+
+bool isPciDeviceSuspended(const std::string& sysfsRoot, const std::string& address) {
+  const Directory device(AT_FDCWD, (sysfsRoot + "/bus/pci/devices/" + address).c_str());
+  return device.isOpen() && readsSuspended(device, "power/runtime_status");
 }

@@ -47,3 +47,7 @@ std::optional<std::int64_t> readInteger(const Directory& directory, const char* 
 // A device asleep under runtime power management. Reading its sensors would
 // wake it every cycle, so the walks leave it alone.
 bool isSuspended(const Directory& deviceDirectory);
+
+// The same for <sysfsRoot>/bus/pci/devices/<address>, address as the kernel
+// names it ("0000:01:00.0").
+bool isPciDeviceSuspended(const std::string& sysfsRoot, const std::string& address);
