@@ -95,7 +95,8 @@ std::vector<StatsTable> acceleratorsOf(const NvmlApi& api, const std::string& sy
 
 StatsTable busy(std::int64_t percent) { return {{"Device Utilization %", percent}}; }
 
-const Sensors kAllThree{{"GPU 0 Fake Accelerator", 61.0}, {"GPU 1 Fake Accelerator", 44.0}, {"GPU 2 Fake Accelerator", 40.0}};
+const Sensors kAllThree{
+    {"GPU 0 Fake Accelerator", 61.0}, {"GPU 1 Fake Accelerator", 44.0}, {"GPU 2 Fake Accelerator", 40.0}};
 
 TEST(NvmlWalk, EachDeviceIsASensorAndAnAccelerator) {
   NvmlSharedLibrary library(FAKE_NVML);
