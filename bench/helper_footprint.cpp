@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProcess.h"
+#include "BenchHelper.h"
 
 namespace {
 
@@ -42,10 +42,10 @@ double sleepFloorUs(int cycles) {
   return static_cast<double>(cpuNs("/proc/thread-self") - start) / cycles / 1000.0;
 }
 
-bool readCycles(std::vector<TelemetryClient>& clients, int cycles) {
+bool readCycles(std::vector<BenchClient>& clients, int cycles) {
   for (int i = 0; i < cycles; ++i)
-    for (TelemetryClient& client : clients)
-      if (!client.readLine(5000)) return false;
+    for (BenchClient& client : clients)
+      if (!client.readLine()) return false;
   return true;
 }
 
@@ -53,19 +53,18 @@ bool readCycles(std::vector<TelemetryClient>& clients, int cycles) {
 
 int main(int argc, char** argv) {
   const int clientCount = argc > 1 ? std::atoi(argv[1]) : 4;
-  HelperProcess helper(PELAGRIN_FOOTPRINT_HELPER);
-  if (!helper.waitForLog("[Helper] Listening", 5000)) {
+  BenchHelper helper(PELAGRIN_FOOTPRINT_HELPER);
+  std::vector<BenchClient> clients(static_cast<std::size_t>(std::max(clientCount, 1)));
+  if (!readCycles(clients, 100)) {
     std::fprintf(stderr, "the helper did not start (is port 27830 free?)\n");
     return 1;
   }
-  std::vector<TelemetryClient> clients(static_cast<std::size_t>(std::max(clientCount, 1)));
-  if (!readCycles(clients, 100)) return 1;
   const long long rss100 = residentKiB(helper.pid());
   const long long cpuStart = helperCpuNs(helper.pid());
   if (!readCycles(clients, 900)) return 1;
   const double cpuPerCycleUs = static_cast<double>(helperCpuNs(helper.pid()) - cpuStart) / 900 / 1000.0;
   const long long rss1000 = residentKiB(helper.pid());
-  helper.kill();
+  helper.stop();
   const double floorUs = sleepFloorUs(900);
   std::printf("rss_after_100_cycles_kib %lld\nrss_after_1000_cycles_kib %lld\n", rss100, rss1000);
   std::printf("cpu_per_cycle_us %.1f\nsleep_floor_us %.1f\nratio_to_floor %.2f\n", cpuPerCycleUs, floorUs,

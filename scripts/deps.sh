@@ -5,15 +5,17 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config        # the build
-  googletest libgtest-dev libgmock-dev  # unit and process tests
+  googletest libgtest-dev          # unit tests
+  python3 python3-pytest           # process, installer and packaging tests
+  libxml2-dev libglib2.0-dev       # oracles for the filled agent templates
+  desktop-file-utils               # desktop-file-validate on the written autostart entry
   libbenchmark-dev                 # bench/
-  python3                          # property-list checks in the tests
   clang                            # generating the Mac build on Linux, in a packaging test
   shellcheck                       # linting packaging/sign.sh
   valgrind                         # the helper under memcheck
   psmisc                           # killall, used by the Linux installer
-  util-linux                       # setsid, prlimit, unshare
-  iproute2                         # a private network namespace for the stuck-client test
+  util-linux                       # setsid, unshare: namespaces for the process tests
+  iproute2                         # loopback up in each test's network namespace
   locales                          # a comma-decimal locale for the telemetry-line test
 )
 if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then

@@ -15,19 +15,15 @@ inline void fuzzCheck(bool holds, const char* invariant) {
   std::abort();
 }
 
-// Takes typed values off the front of a fuzzer's input. An exhausted input
-// reads as zero bytes and empty texts, so every input decodes to something.
+// Takes typed values off the front of an input; past its end every byte reads 0.
 class FuzzInput {
  public:
   FuzzInput(const std::uint8_t* data, std::size_t size) : rest_(reinterpret_cast<const char*>(data), size) {}
-
   bool empty() const { return rest_.empty(); }
-
   std::uint8_t byte() {
     const std::string_view taken = take(1);
     return taken.empty() ? 0 : static_cast<std::uint8_t>(taken[0]);
   }
-
   // The next sizeof(T) bytes as they lie in memory: every bit pattern, NaNs included.
   template <typename T>
   T raw() {
@@ -36,8 +32,7 @@ class FuzzInput {
     std::memcpy(&value, bytes.data(), bytes.size());
     return value;
   }
-
-  // A text of any bytes, its length (up to 255) given by the byte before it.
+  // Any bytes, as many (up to 255) as the byte before them says.
   std::string text() { return std::string(take(byte())); }
 
  private:
@@ -46,6 +41,5 @@ class FuzzInput {
     rest_.remove_prefix(taken.size());
     return taken;
   }
-
   std::string_view rest_;
 };

@@ -1,70 +1,89 @@
-// Any absolute install path (every byte but NUL, UTF-8 or not; the input
-// follows the leading "/" the installer always has) filled into the shipped
-// agent templates. A filled property list must be well-formed XML that gives
-// back the exact path; a filled desktop entry must keep its lines and give
-// back the exact path from its Exec line.
+// Any absolute install path (every byte but NUL, UTF-8 or not) filled into the
+// shipped agent templates, then read back by the libraries that read such files
+// for real: libxml2 for the property list, GLib for the desktop entry. A path
+// is refused exactly when the format cannot carry it; otherwise the program the
+// agent runs reads back as the path itself.
+#include <glib.h>
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+
 #include <algorithm>
-#include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <string_view>
 
-#include "DesktopExec.h"
 #include "FuzzSupport.h"
 #include "TemplateFill.h"
-#include "Utf8.h"
-#include "XmlDocument.h"
 
 namespace {
 
-constexpr std::string_view kHelperInBundle = "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper";
+const std::string kHelperInBundle = "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper";
 
 std::string shippedTemplate(const char* name) {
   std::ifstream in(std::string(PELAGRIN_INSTALLER_RESOURCES) + "/" + name, std::ios::binary);
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  fuzzCheck(!text.empty(), "cannot read a shipped template");
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The text of the first node `query` finds, or none when the document is not well-formed XML.
+std::optional<std::string> xmlText(const std::string& document, const char* query) {
+  xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!doc) return std::nullopt;
+  xmlXPathContextPtr context = xmlXPathNewContext(doc);
+  xmlXPathObjectPtr found = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(query), context);
+  std::string text(reinterpret_cast<const char*>(found->stringval));
+  xmlXPathFreeObject(found);
+  xmlXPathFreeContext(context);
+  xmlFreeDoc(doc);
   return text;
 }
 
-const XmlElement* valueAfterKey(const XmlElement& dict, std::string_view key) {
-  for (std::size_t i = 0; i + 1 < dict.children.size(); ++i)
-    if (dict.children[i].name == "key" && dict.children[i].text == key) return &dict.children[i + 1];
-  return nullptr;
-}
-
-// A path XML can carry is filled, and only such a path.
 void checkPropertyList(const std::string& path) {
   static const std::string plist = shippedTemplate("app.pelagrin.helper.plist");
+  xmlChar* escaped = xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(path.c_str()));
+  const bool carriable = xmlText("<s>" + std::string(reinterpret_cast<char*>(escaped)) + "</s>", "string(/s)") == path;
+  xmlFree(escaped);
   std::string filled;
-  const FileError refused = fillInstallPath(plist, path, TemplateFormat::PropertyList, filled);
-  fuzzCheck(refused.has_value() == !isXmlText(path), "property list refusal does not match what XML can carry");
-  if (refused) return;
-  const std::optional<XmlElement> root = parseXmlDocument(filled);
-  fuzzCheck(root.has_value(), "filled property list is not well-formed XML");
-  fuzzCheck(root->name == "plist" && root->children.size() == 1, "filled property list lost its shape");
-  const XmlElement* arguments = valueAfterKey(root->children[0], "ProgramArguments");
-  fuzzCheck(arguments && arguments->name == "array" && !arguments->children.empty(), "ProgramArguments lost");
-  fuzzCheck(arguments->children[0].text == path + std::string(kHelperInBundle),
+  fuzzCheck(fillInstallPath(plist, path, TemplateFormat::PropertyList, filled).has_value() != carriable,
+            "a property list refused a path XML can carry, or took one it cannot");
+  if (!carriable) return;
+  fuzzCheck(xmlText(filled, "string(//key[.='ProgramArguments']/following-sibling::array[1]/string[1])") ==
+                path + kHelperInBundle,
             "ProgramArguments does not read back as the install path");
 }
 
-// Desktop entries are UTF-8 text, so a path that is not is refused.
+// After GLib's key-file unescaping, a desktop entry's Exec takes "%%" for a
+// literal percent sign and then the quoting rules that GLib's shell parser reads.
+std::optional<std::string> execProgram(const std::string& entry) {
+  GKeyFile* keys = g_key_file_new();
+  gchar* exec = g_key_file_load_from_data(keys, entry.data(), entry.size(), G_KEY_FILE_NONE, nullptr)
+                    ? g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr) : nullptr;
+  std::string command;
+  bool fieldCode = false;  // where a literal % was meant
+  for (const char* c = exec; c && *c; ++c) {
+    fieldCode = fieldCode || (*c == '%' && *++c != '%');
+    if (*c) command += *c;
+    else break;
+  }
+  gint argc = 0;
+  gchar** argv = nullptr;
+  std::optional<std::string> program;
+  if (exec && !fieldCode && g_shell_parse_argv(command.c_str(), &argc, &argv, nullptr) && argc == 1) program = argv[0];
+  g_strfreev(argv);
+  g_free(exec);
+  g_key_file_free(keys);
+  return program;
+}
+
 void checkDesktopEntry(const std::string& path) {
   static const std::string entry = shippedTemplate("app.pelagrin.helper.desktop");
   std::string filled;
-  const FileError refused = fillInstallPath(entry, path, TemplateFormat::DesktopEntry, filled);
-  fuzzCheck(refused.has_value() == !isUtf8(path), "desktop entry refusal does not match UTF-8 validity");
-  if (refused) return;
+  const bool utf8 = g_utf8_validate(path.data(), static_cast<gssize>(path.size()), nullptr);
+  fuzzCheck(fillInstallPath(entry, path, TemplateFormat::DesktopEntry, filled).has_value() != utf8,
+            "a desktop entry refused a UTF-8 path, or took one that is not");
+  if (!utf8) return;
   fuzzCheck(std::count(filled.begin(), filled.end(), '\n') == std::count(entry.begin(), entry.end(), '\n'),
             "the path added or removed desktop entry lines");
-  const std::size_t exec = filled.find("\nExec=");
-  fuzzCheck(exec != std::string::npos, "Exec line lost");
-  const std::size_t start = exec + 6;
-  const std::optional<std::string> value = unescapeDesktopString(filled.substr(start, filled.find('\n', start) - start));
-  fuzzCheck(value.has_value(), "Exec line does not unescape");
-  fuzzCheck(quotedExecArgument(*value) == path + std::string(kHelperInBundle),
-            "Exec line does not give back the install path as its one argument");
+  fuzzCheck(execProgram(filled) == path + kHelperInBundle, "Exec does not read back as the install path");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // A stand-in for libnvidia-ml.so.1 with three devices, each "Fake Accelerator":
 // GPU 0 at 61 C and 5 % busy on PCI 0000:0a:00.0, GPU 1 at 44 C and 3 % on
-// 0000:0b:1f.0, GPU 2 at 40 C and 2 % with no PCI information. Built again
-// without nvmlShutdown, as an incomplete library, and without
-// nvmlDeviceGetPciInfo_v3, as an older driver's.
+// 0000:0b:1f.0, GPU 2 at 40 C and 2 % with no PCI information. It says when it
+// is loaded and refuses a second init, as a process should need only one.
+// Built again whose init fails, without nvmlShutdown (an incomplete library),
+// and without nvmlDeviceGetPciInfo_v3 (an older driver's).
 #include <cstdio>
 #include <cstring>
 
@@ -22,7 +23,16 @@ struct PciInfo {
   char busId[32];
 };
 
-int nvmlInit_v2() { return 0; }
+__attribute__((constructor)) static void announce() { std::fputs("fake NVML loaded\n", stderr); }
+
+#ifdef FAKE_NVML_INIT_FAILS
+int nvmlInit_v2() { return 999; }
+#else
+int nvmlInit_v2() {
+  static int inits = 0;
+  return ++inits == 1 ? 0 : 999;
+}
+#endif
 int nvmlDeviceGetCount_v2(unsigned int* count) { return *count = sizeof theDevices / sizeof *theDevices, 0; }
 int nvmlDeviceGetHandleByIndex_v2(unsigned int index, nvmlDevice_st** device) {
   return *device = &theDevices[index], 0;
