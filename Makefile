@@ -2,7 +2,12 @@
 # foreground, `make test` builds everything and runs the whole suite.
 BUILD ?= build
 CMAKE_ARGS ?=
-JOBS ?= $(shell nproc)
+JOBS ?= $(shell getconf _NPROCESSORS_ONLN)
+ifeq ($(shell uname -s),Darwin)
+HELPER_PROGRAM = $(BUILD)/helper/PelagrinHelper.app/Contents/MacOS/PelagrinHelper
+else
+HELPER_PROGRAM = $(BUILD)/helper/PelagrinHelper
+endif
 
 .PHONY: deps configure build run test clean
 
@@ -16,7 +21,7 @@ build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
-	$(BUILD)/helper/PelagrinHelper
+	$(HELPER_PROGRAM)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)

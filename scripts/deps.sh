@@ -1,7 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when run as root;
-# otherwise names the one command that would install what is missing.
+# otherwise names the one command that would install what is missing. On a
+# Mac it names the one Homebrew command instead.
 set -euo pipefail
+
+if [[ $(uname -s) == Darwin ]]; then
+  missing=()
+  for formula in cmake googletest pytest; do
+    brew list --versions "$formula" >/dev/null 2>&1 || missing+=("$formula")
+  done
+  if ((${#missing[@]})); then
+    echo "Missing packages. Install them with Homebrew (https://brew.sh):" >&2
+    echo "  brew install ${missing[*]}" >&2
+    exit 1
+  fi
+  exit 0
+fi
 
 packages=(
   cmake make g++ pkg-config        # the build
@@ -10,7 +24,8 @@ packages=(
   libxml2-dev libglib2.0-dev       # oracles for the filled agent templates
   desktop-file-utils               # desktop-file-validate on the written autostart entry
   libbenchmark-dev                 # bench/
-  clang                            # generating the Mac build on Linux, in a packaging test
+  clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux
+  python3-yaml                     # reading the macOS CI workflow in a test
   shellcheck                       # linting packaging/sign.sh
   valgrind                         # the helper under memcheck
   psmisc                           # killall, used by the Linux installer

@@ -46,6 +46,7 @@ constexpr const char* kConfirmText =
     "state gauges.";
 
 constexpr const char* kErrorTitle = "Installation Failed";
+constexpr const char* kUninstallErrorTitle = "Uninstall Failed";
 constexpr const char* kSuccessTitle = "Success";
 
 constexpr const char* kMissingHelperText = "Could not find the embedded helper app in Resources.";
@@ -53,6 +54,9 @@ constexpr const char* kMissingTemplateText = "Could not find the embedded Launch
 constexpr const char* kCreateDirectoryLead = "Failed to create directory:\n";
 constexpr const char* kCopyHelperLead = "Failed to copy helper app:\n";
 constexpr const char* kInstallAgentLead = "Failed to install LaunchAgent:\n";
+constexpr const char* kRemoveAgentLead = "Failed to remove LaunchAgent:\n";
+constexpr const char* kRemoveHelperLead = "Failed to remove helper app:\n";
+constexpr const char* kStillThere = "It is still there.";
 constexpr const char* kStartFailureAdvice = ").\n\nTry logging out and back in.";
 constexpr const char* kInstalledText =
     "Sensor Helper installed and running!\n\nPelagrin will detect it within a few seconds and switch to real CPU "
@@ -190,13 +194,22 @@ void InstallerApp::uninstall() {
   const std::uint32_t userId = platform_.userId();
   if (!confirmUninstall()) return;
 
-  // Best effort throughout: whatever is already gone is simply skipped.
+  // Best effort: whatever is already gone is simply skipped.
   stopHelper(userId);
-  platform_.removeItem(plistPath());
-  platform_.removeItem(bundlePath());
+  const FileError agentError = platform_.removeItem(plistPath());
+  const FileError helperError = platform_.removeItem(bundlePath());
   platform_.removeItem(binaryPath());
-  platform_.removeItem(installDir_);
-  showSuccess(kUninstalledText);
+  // The folder is also the Pelagrin app's own support folder: only what the
+  // installer put there goes, and the folder itself only once it is empty.
+  platform_.removeEmptyDirectory(installDir_);
+  // Either one left behind would bring the helper back at the next login.
+  if (platform_.fileExists(plistPath())) {
+    showUninstallError(kRemoveAgentLead + agentError.value_or(kStillThere));
+  } else if (platform_.fileExists(bundlePath())) {
+    showUninstallError(kRemoveHelperLead + helperError.value_or(kStillThere));
+  } else {
+    showSuccess(kUninstalledText);
+  }
 }
 
 bool InstallerApp::confirmUninstall() {
@@ -208,6 +221,10 @@ bool InstallerApp::confirmUninstall() {
 
 void InstallerApp::showError(const std::string& message) {
   platform_.runModal(Alert{kErrorTitle, message, AlertStyle::Critical, {}});
+}
+
+void InstallerApp::showUninstallError(const std::string& message) {
+  platform_.runModal(Alert{kUninstallErrorTitle, message, AlertStyle::Critical, {}});
 }
 
 void InstallerApp::showSuccess(const std::string& message) {

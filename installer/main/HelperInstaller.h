@@ -51,6 +51,7 @@ class InstallerApp {
   std::string startFailureText(int status) const;
 
   void showError(const std::string& message);
+  void showUninstallError(const std::string& message);
   void showSuccess(const std::string& message);
 
   Platform& platform_;

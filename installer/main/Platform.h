@@ -30,6 +30,8 @@ class Platform {
   virtual bool fileExists(const std::string& path) = 0;
   // Removes a file, or a folder with everything in it.
   virtual FileError removeItem(const std::string& path) = 0;
+  // Removes a folder only while it holds nothing.
+  virtual FileError removeEmptyDirectory(const std::string& path) = 0;
   // Creates the folder and any missing parent; an existing folder is fine.
   virtual FileError createDirectory(const std::string& path) = 0;
   // Copies a file or folder tree to a destination that must not exist yet.

@@ -1,6 +1,7 @@
 #include "PosixPlatform.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <unistd.h>
@@ -22,6 +23,11 @@ FileError PosixPlatform::removeItem(const std::string& path) {
   std::error_code error;
   fs::remove_all(path, error);
   if (error) return describeFileError("remove", path, error.message());
+  return std::nullopt;
+}
+
+FileError PosixPlatform::removeEmptyDirectory(const std::string& path) {
+  if (rmdir(path.c_str()) != 0) return describeFileError("remove", path, std::strerror(errno));
   return std::nullopt;
 }
 

@@ -10,6 +10,7 @@ class PosixPlatform : public Platform {
   std::uint32_t userId() override;
   bool fileExists(const std::string& path) override;
   FileError removeItem(const std::string& path) override;
+  FileError removeEmptyDirectory(const std::string& path) override;
   FileError createDirectory(const std::string& path) override;
   FileError readTextFile(const std::string& path, std::string& text) override;
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;

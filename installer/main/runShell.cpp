@@ -10,22 +10,36 @@ extern char** environ;
 
 namespace {
 
-// Owns the spawn file actions that point the child's output at /dev/null.
-class DiscardedOutput {
+// What the child gets: the installer's standard input, its output and error
+// text pointed at /dev/null, and no other descriptor of the installer's, so
+// no file the installer has open lingers in launchctl or in a started helper.
+class ChildDescriptors {
  public:
-  DiscardedOutput() {
+  ChildDescriptors() {
+    posix_spawnattr_init(&attributes_);
     posix_spawn_file_actions_init(&actions_);
     posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#if defined(POSIX_SPAWN_CLOEXEC_DEFAULT)  // Apple: every descriptor not named here is closed
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_CLOEXEC_DEFAULT);
+    posix_spawn_file_actions_addinherit_np(&actions_, STDIN_FILENO);
+#elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+    posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+#endif
   }
-  ~DiscardedOutput() { posix_spawn_file_actions_destroy(&actions_); }
-  DiscardedOutput(const DiscardedOutput&) = delete;
-  DiscardedOutput& operator=(const DiscardedOutput&) = delete;
+  ~ChildDescriptors() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  ChildDescriptors(const ChildDescriptors&) = delete;
+  ChildDescriptors& operator=(const ChildDescriptors&) = delete;
 
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
 
  private:
   posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
 };
 
 int terminationStatus(int waitStatus) {
@@ -41,9 +55,10 @@ int runShell(const std::string& executable, const std::vector<std::string>& argu
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  const DiscardedOutput output;
+  const ChildDescriptors descriptors;
   pid_t child = -1;
-  if (posix_spawn(&child, executable.c_str(), output.get(), nullptr, argv.data(), environ) != 0) {
+  if (posix_spawn(&child, executable.c_str(), descriptors.actions(), descriptors.attributes(), argv.data(), environ) !=
+      0) {
     return kCannotStartStatus;
   }
   int waitStatus = 0;

@@ -63,8 +63,12 @@ class Sandbox:
         env = dict(os.environ, HOME=str(home or self.home), STUB_LOG=str(self.log), **stub)
         if env.pop("real", None):
             env["STUB_REAL"] = str(self.stubs / "real")
-        result = subprocess.run([self.root / "HelperInstaller.app/Contents/MacOS/HelperInstaller"], input=answers,
-                                capture_output=True, text=True, env=env, timeout=60)
+        self.canary = os.open(self.root, os.O_RDONLY)  # the installer's own, none of its commands'
+        try:
+            result = subprocess.run([self.root / "HelperInstaller.app/Contents/MacOS/HelperInstaller"], input=answers,
+                                    capture_output=True, text=True, env=env, timeout=60, pass_fds=(self.canary,))
+        finally:
+            os.close(self.canary)
         assert result.returncode == 0 and not result.stderr, result.stderr
         assert "noise from" not in result.stdout, "a command's output reached the terminal"
         return result.stdout
@@ -121,8 +125,8 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     first = helpers_running(program)
     assert Client().line(timeout=4)
     assert sandbox.commands() == ["killall [PelagrinHelper]", f"setsid [-f] [{program}]"]
-    assert set(sandbox.log.with_suffix(".fds").read_text().split()) <= {"0", "1", "2", "10", "255"}, \
-        "the installer's descriptors leaked into its commands"
+    assert str(sandbox.canary) not in sandbox.log.with_suffix(".fds").read_text().split(), \
+        "a descriptor of the installer's leaked into its commands"
 
     (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").write_text("old")
     (sandbox.install_dir / "PelagrinHelper").write_text("bare")
@@ -137,7 +141,9 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
 
     assert last_alert(sandbox.run("UNINSTALL\n1\n\n", real=True)) == UNINSTALLED
     assert until(lambda: not helpers_running(program), 5)
-    assert not sandbox.agent.exists() and not sandbox.install_dir.exists()
+    assert not sandbox.agent.exists()
+    assert sandbox.listing(sandbox.install_dir) == {"notes.txt": b"the Pelagrin app's own"}, \
+        "only what the installer put there goes"
 
 
 @pytest.mark.parametrize("answers", ["Cancel\n", "3\n", "", "Uninstall\nCancel\n", "Uninstall\n"])
@@ -194,6 +200,19 @@ def test_hung_stop_command_during_uninstall_is_waited_for(sandbox):
     assert sandbox.uninstall(STUB_HANG="killall") == UNINSTALLED
     killer.join()
     assert not sandbox.agent.exists() and not sandbox.install_dir.exists()
+
+
+@pytest.mark.parametrize("kept, text", [("agent", "Failed to remove LaunchAgent:\nCannot remove \"{}\": Read-only file system."),
+                                        ("bundle", "Failed to remove helper app:\nCannot remove \"{}\": Read-only file system.")])
+def test_an_uninstall_that_leaves_the_agent_or_the_helper_behind_says_so(sandbox, kept, text):
+    assert sandbox.install() == INSTALLED
+    path = sandbox.agent if kept == "agent" else sandbox.install_dir / "PelagrinHelper.app"
+    subprocess.run(["mount", "--bind", "-o", "ro", path.parent, path.parent], check=True)
+    try:
+        assert sandbox.uninstall() == ("Uninstall Failed", text.format(path))
+    finally:
+        subprocess.run(["umount", path.parent], check=True)
+    assert path.exists()
 
 
 def fill_tmpfs(folder, options):

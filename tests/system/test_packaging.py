@@ -28,13 +28,32 @@ def test_launch_agent_runs_the_installed_helper_once_per_login_and_after_a_crash
 
 @pytest.fixture(scope="module")
 def mac_build(tmp_path_factory):
+    """A Mac's default configure, tests included; GoogleTest is this machine's, as brew's would be there."""
     build = tmp_path_factory.mktemp("mac")
+    cache = (Path(os.environ["BUILD_DIR"]) / "CMakeCache.txt").read_text()
     subprocess.run([os.environ["CMAKE_COMMAND"], "-S", SOURCE, "-B", build, "-G", "Unix Makefiles",
                     f"-DCMAKE_TOOLCHAIN_FILE={SOURCE}/tests/packaging/darwin-generate.cmake",
                     "-DCMAKE_C_COMPILER=clang", "-DCMAKE_CXX_COMPILER=clang++", "-DCMAKE_OBJCXX_COMPILER=clang++",
-                    "-DCMAKE_OSX_ARCHITECTURES=arm64", "-DCMAKE_OSX_DEPLOYMENT_TARGET=13.0", "-DPELAGRIN_BUILD_TESTS=OFF",
-                    "-DPELAGRIN_BUILD_BENCH=OFF"], check=True, capture_output=True)
+                    "-DCMAKE_OSX_ARCHITECTURES=arm64", "-DCMAKE_OSX_DEPLOYMENT_TARGET=13.0", "-DPELAGRIN_BUILD_BENCH=OFF",
+                    "-DGTest_DIR=" + re.search(r"^GTest_DIR:PATH=(.*)$", cache, re.M)[1]], check=True, capture_output=True)
     return build
+
+
+@linux_only
+def test_mac_build_runs_the_portable_tests_and_the_smoke_test_of_the_real_walks(mac_build):
+    ctest = Path(os.environ["CMAKE_COMMAND"]).with_name("ctest")
+    listed = re.findall(r"Test +#\d+: (\S+)", subprocess.run([ctest, "-N"], cwd=mac_build, capture_output=True, text=True).stdout)
+    assert set(listed) - {"packaging.shellcheck"} == {"telemetry_test", "client_table_test", "sensor_rules_test",
+                                                      "installer_app_test", "stream", "packaging", "macos_smoke_test"}
+
+
+def test_macos_workflow_builds_tests_signs_and_lints_on_apple_silicon():
+    yaml = pytest.importorskip("yaml")
+    job = yaml.safe_load((SOURCE / ".github/workflows/macos.yml").read_text())["jobs"]["build-and-test"]
+    assert job["runs-on"] in ("macos-14", "macos-15", "macos-latest"), "hosted Apple-silicon runners"
+    script = "\n".join(step.get("run", "") for step in job["steps"])
+    for command in ("make test", "packaging/sign.sh", "codesign --verify --strict", "PELAGRIN_FILLED_AGENT", "plutil -lint"):
+        assert command in script
 
 
 @linux_only

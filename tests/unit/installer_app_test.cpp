@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -21,14 +23,14 @@ const std::string kUninstalled =
     "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal state gauges.";
 const std::string kStartFailed = "Helper installed but failed to start (launchctl error ";
 const std::string kTryAgain = ").\n\nTry logging out and back in.";
-const std::string kAgentFailed = "Failed to install LaunchAgent:\nno room";
+const std::string kAgentFailed = "Failed to install LaunchAgent:\nrefused";
 
 // Answers from a script and writes down every request in order, one line each.
 struct RecordingPlatform : Platform {
   std::deque<int> answers;
   std::map<std::string, int> statusOf{{"bootstrap", 1}, {"load", 1}};  // by subcommand; others 1 too
   std::set<std::string> existing, missingResourceTypes;
-  std::string failing;  // the one event that fails, with "no room"
+  std::string failing;  // the one event that fails, with "refused"
   std::string home = kHome, agentTemplate = "<string>__INSTALL_PATH__</string>", written;
   std::vector<Alert> alerts;
   std::vector<std::string> events;
@@ -47,7 +49,8 @@ struct RecordingPlatform : Platform {
   std::string homeDirectory() override { return home; }
   std::uint32_t userId() override { return 501; }
   bool fileExists(const std::string& path) override { return existing.count(path) > 0; }
-  FileError removeItem(const std::string& path) override { return record("remove " + path); }
+  FileError removeItem(const std::string& path) override { return forget(path, record("remove " + path)); }
+  FileError removeEmptyDirectory(const std::string& path) override { return forget(path, record("rmdir " + path)); }
   FileError createDirectory(const std::string& path) override { return record("mkdir " + path); }
   FileError copyItem(const std::string& from, const std::string& to) override { return record("copy " + from + " " + to); }
   FileError readTextFile(const std::string& path, std::string& text) override {
@@ -68,7 +71,11 @@ struct RecordingPlatform : Platform {
 
   FileError record(const std::string& event) {
     events.push_back(event);
-    return event == failing ? FileError("no room") : std::nullopt;
+    return event == failing ? FileError("refused") : std::nullopt;
+  }
+  FileError forget(const std::string& path, FileError error) {
+    if (!error) existing.erase(path);
+    return error;
   }
   void run(std::deque<int> script) {
     answers = std::move(script);
@@ -115,8 +122,8 @@ TEST(Install, EachFailureShowsOneErrorAndStopsThere) {
   } cases[] = {
       {{"app", "plist"}, "", kHome, "Could not find the embedded helper app in Resources."},
       {{"plist"}, "", kHome, "Could not find the embedded LaunchAgent plist."},
-      {{}, "mkdir " + kInstallDir, kHome, "Failed to create directory:\nno room"},
-      {{}, "copy " + kResources + "/PelagrinHelper.app " + kBundle, kHome, "Failed to copy helper app:\nno room"},
+      {{}, "mkdir " + kInstallDir, kHome, "Failed to create directory:\nrefused"},
+      {{}, "copy " + kResources + "/PelagrinHelper.app " + kBundle, kHome, "Failed to copy helper app:\nrefused"},
       {{}, "read " + kResources + "/app.pelagrin.helper.plist", kHome, kAgentFailed},
       {{}, "mkdir " + kHome + "/Library/LaunchAgents", kHome, kAgentFailed},
       {{}, "write " + kPlist, kHome, kAgentFailed},
@@ -174,7 +181,19 @@ TEST(Prompt, OffersWhatFitsTheInstalledStateAndCancelDoesNothing) {
   }
 }
 
-TEST(Uninstall, AsksFirstThenStopsAndRemovesEverything) {
+TEST(Install, FillsTheShippedTemplateForAHomeThatHoldsAnAmpersand) {
+  RecordingPlatform platform;
+  std::ifstream shipped(INSTALLER_RESOURCES "/app.pelagrin.helper.plist");
+  platform.agentTemplate.assign(std::istreambuf_iterator<char>(shipped), {});
+  platform.run({kAlertFirstButtonReturn});
+  EXPECT_NE(platform.written.find("<string>/Users/Tom &amp; Jerry/Library/Application Support/Pelagrin/"
+                                  "PelagrinHelper.app/Contents/MacOS/PelagrinHelper</string>"),
+            std::string::npos);
+  // The macOS CI workflow lints the file with plutil.
+  if (const char* path = std::getenv("PELAGRIN_FILLED_AGENT")) std::ofstream(path) << platform.written;
+}
+
+TEST(Uninstall, AsksFirstThenStopsAndRemovesWhatTheInstallerPutThere) {
   RecordingPlatform platform;
   platform.existing = {kBundle};
   platform.run({kAlertSecondButtonReturn, kAlertSecondButtonReturn});
@@ -187,12 +206,25 @@ TEST(Uninstall, AsksFirstThenStopsAndRemovesEverything) {
   EXPECT_EQ(platform.alerts.back().buttons.size(), 2u);
   EXPECT_EQ(platform.alerts.back().buttons[0].title + "|" + platform.alerts.back().buttons[1].title, "Uninstall|Cancel");
 
-  platform.failing = "remove " + kBundle;
-  platform.run({kAlertSecondButtonReturn, kAlertFirstButtonReturn});
-  std::vector<std::string> expected = kStopEarlier;
-  expected.insert(expected.end(), {"remove " + kPlist, "remove " + kBundle, "remove " + kBinary, "remove " + kInstallDir});
-  EXPECT_EQ(platform.events, expected);
-  EXPECT_EQ(platform.result(), "Success\n" + kUninstalled);
+  // A folder with files of others stays; a file that stays behind and would
+  // bring the helper back at the next login is reported, not hidden.
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "Success\n" + kUninstalled},
+      {"rmdir " + kInstallDir, "Success\n" + kUninstalled},
+      {"remove " + kBinary, "Success\n" + kUninstalled},
+      {"remove " + kPlist, "Uninstall Failed\nFailed to remove LaunchAgent:\nrefused"},
+      {"remove " + kBundle, "Uninstall Failed\nFailed to remove helper app:\nrefused"}};
+  for (const auto& [failing, result] : cases) {
+    platform = RecordingPlatform();
+    platform.existing = {kPlist, kBundle};
+    platform.failing = failing;
+    platform.run({kAlertSecondButtonReturn, kAlertFirstButtonReturn});
+    std::vector<std::string> expected = kStopEarlier;
+    expected.insert(expected.end(), {"remove " + kPlist, "remove " + kBundle, "remove " + kBinary, "rmdir " + kInstallDir});
+    EXPECT_EQ(platform.events, expected);
+    EXPECT_EQ(platform.result(), result);
+    EXPECT_EQ(platform.alerts.back().style, result[0] == 'S' ? AlertStyle::Informational : AlertStyle::Critical);
+  }
 }
 
 }  // namespace

@@ -14,7 +14,23 @@
 
 namespace {
 
-NSString* toNSString(const std::string& text) { return [NSString stringWithUTF8String:text.c_str()] ?: @""; }
+NSString* toNSString(const std::string& text) {
+  NSString* string = [NSString stringWithUTF8String:text.c_str()];
+  return string != nil ? string : @"";
+}
+
+// The prompt must open in front even when another app has the focus. From
+// macOS 14 activateIgnoringOtherApps: is deprecated and mostly ignored under
+// cooperative activation; SDKs before 14 do not declare its successor at all.
+void bringToFront() {
+#if __MAC_OS_X_VERSION_MAX_ALLOWED >= 140000
+  if (@available(macOS 14, *)) {
+    [NSApp activate];
+    return;
+  }
+#endif
+  [NSApp activateIgnoringOtherApps:YES];
+}
 
 class MacPlatform final : public PosixPlatform {
  public:
@@ -62,7 +78,7 @@ class MacPlatform final : public PosixPlatform {
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
   (void)notification;
-  [NSApp activateIgnoringOtherApps:YES];
+  bringToFront();
   InstallerApp installer(_platform, AgentSystem::Launchd);
   installer.applicationDidFinishLaunching();
   [NSApp terminate:nil];
