@@ -18,6 +18,10 @@ set_target_properties(PelagrinHelper PROPERTIES
   MACOSX_BUNDLE TRUE
   MACOSX_BUNDLE_INFO_PLIST ${PELAGRIN_PACKAGING_DIR}/PelagrinHelper-Info.plist.in)
 
+# pelagrin-sensors: a plain command-line tool beside the apps, which sign.sh
+# signs too.
+set_target_properties(pelagrin-sensors PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # HelperInstaller.app: the thin Objective-C++ front over the portable core.
 # main.mm relies on ARC for its AppKit objects.
 enable_language(OBJCXX)

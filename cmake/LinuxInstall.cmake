@@ -1,7 +1,7 @@
 # `cmake --install` on Linux: the ready-to-run installer, laid out as in the
 # build tree (HelperInstaller.app/Contents/{MacOS,Resources}) because the
 # installer looks for its resources at ../Resources from its own program,
-# and a bin/HelperInstaller link to start it from PATH.
+# and a bin/HelperInstaller link to start it from PATH; pelagrin-sensors in bin/.
 include(GNUInstallDirs)
 
 set(PELAGRIN_INSTALLED_BUNDLE ${CMAKE_INSTALL_LIBEXECDIR}/pelagrin/HelperInstaller.app)
@@ -9,6 +9,7 @@ set(PELAGRIN_INSTALLED_PROGRAM ${PELAGRIN_INSTALLED_BUNDLE}/Contents/MacOS/Helpe
 set(installed_resources ${PELAGRIN_INSTALLED_BUNDLE}/Contents/Resources)
 
 install(TARGETS HelperInstaller RUNTIME DESTINATION ${PELAGRIN_INSTALLED_BUNDLE}/Contents/MacOS)
+install(TARGETS pelagrin-sensors RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS PelagrinHelper RUNTIME DESTINATION ${installed_resources}/PelagrinHelper.app/Contents/MacOS)
 install(FILES ${PROJECT_SOURCE_DIR}/installer/resources/app.pelagrin.helper.desktop
         DESTINATION ${installed_resources})

@@ -101,6 +101,15 @@ std::optional<float> fractionOf(const StatValue& value) {
 
 }  // namespace
 
+std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& statistics) {
+  const StatValue* chosen = chooseStatistic(statistics);
+  for (const auto& [key, value] : statistics)
+    if (&value == chosen) return UtilizationStatistic{key, value, chosen == namedStatistic(statistics)};
+  return std::nullopt;
+}
+
+std::optional<float> utilizationFraction(const StatValue& statistic) { return fractionOf(statistic); }
+
 float raiseUtilization(float maximum, const StatsTable& statistics) {
   const StatValue* statistic = chooseStatistic(statistics);
   if (!statistic) return maximum;

@@ -1,12 +1,13 @@
 #include "SystemHelper.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "AsciiLower.h"
 #include "GpuStats.h"
-#include "ThermalCatalogue.h"
+#include "SensorRules.h"
 #include "platform/SensorPlatform.h"
 
 namespace {
@@ -24,12 +25,14 @@ ThermalCatalogue readAllThermalSensors() {
 }
 
 // Each test lower-cases into `scratch`, a buffer reused across one pass.
-bool isCpuSensor(std::string_view name, std::string& scratch) {
+std::optional<std::string_view> cpuMarkerIn(std::string_view name, std::string& scratch) {
   asciiLowerInto(name, scratch);
   for (const std::string_view marker : kCpuMarkers)
-    if (scratch.find(marker) != std::string::npos) return true;
-  return false;
+    if (scratch.find(marker) != std::string::npos) return marker;
+  return std::nullopt;
 }
+
+bool isCpuSensor(std::string_view name, std::string& scratch) { return cpuMarkerIn(name, scratch).has_value(); }
 
 bool isGpuSensor(std::string_view name, std::string& scratch) {
   asciiLowerInto(name, scratch);
@@ -67,26 +70,41 @@ Mean positiveMean(const ThermalCatalogue& catalogue, SensorTest selects) {
 
 }  // namespace
 
-float SystemHelper_getCPUTemperature() {
-  const ThermalCatalogue catalogue = readAllThermalSensors();
+std::optional<std::string_view> cpuMarkerOf(std::string_view name) {
+  std::string scratch;
+  return cpuMarkerIn(name, scratch);
+}
+
+bool isGpuSensorName(std::string_view name) {
+  std::string scratch;
+  return isGpuSensor(name, scratch);
+}
+
+CpuFigure cpuTemperatureOf(const ThermalCatalogue& catalogue) {
   const float cpu = hottest(catalogue, isCpuSensor);
-  return cpu > 0.0f ? cpu : hottest(catalogue, anySensor);
+  if (cpu > 0.0f) return {cpu, false};
+  return {hottest(catalogue, anySensor), true};
 }
 
-float SystemHelper_getCPUTemperatureAvg() {
-  const ThermalCatalogue catalogue = readAllThermalSensors();
+CpuFigure cpuTemperatureAvgOf(const ThermalCatalogue& catalogue) {
   Mean mean = positiveMean(catalogue, isCpuSensor);
-  if (mean.count == 0) mean = positiveMean(catalogue, anySensor);
-  return mean.count < 1 ? 0.0f : mean.sum / static_cast<float>(mean.count);
+  const bool fromAllSensors = mean.count == 0;
+  if (fromAllSensors) mean = positiveMean(catalogue, anySensor);
+  return {mean.count < 1 ? 0.0f : mean.sum / static_cast<float>(mean.count), fromAllSensors};
 }
 
-float SystemHelper_getGPUTemperature() {
-  return hottest(readAllThermalSensors(), isGpuSensor);
-}
+float gpuTemperatureOf(const ThermalCatalogue& catalogue) { return hottest(catalogue, isGpuSensor); }
+
+float SystemHelper_getCPUTemperature() { return cpuTemperatureOf(readAllThermalSensors()).value; }
+
+float SystemHelper_getCPUTemperatureAvg() { return cpuTemperatureAvgOf(readAllThermalSensors()).value; }
+
+float SystemHelper_getGPUTemperature() { return gpuTemperatureOf(readAllThermalSensors()); }
 
 float SystemHelper_getGPUUtilization() {
   float maximum = 0.0f;
-  platformWalkAccelerators(
-      [&maximum](const StatsTable& statistics) { maximum = raiseUtilization(maximum, statistics); });
+  platformWalkAccelerators([&maximum](std::string_view, const StatsTable* statistics) {
+    if (statistics) maximum = raiseUtilization(maximum, *statistics);
+  });
   return maximum;
 }

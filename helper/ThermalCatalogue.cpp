@@ -11,13 +11,16 @@ bool inRange(double reading) { return reading > kLowestExcluded && reading < kHi
 
 }  // namespace
 
-void catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_view> name,
-                    std::optional<double> reading) {
-  if (!name || !reading || !inRange(*reading)) return;
+Admission catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_view> name,
+                         std::optional<double> reading) {
+  if (!name) return Admission::NoName;
+  if (!reading) return Admission::NoReading;
+  if (!inRange(*reading)) return Admission::OutOfRange;
   const auto narrowed = static_cast<float>(*reading);
   if (const auto entry = catalogue.find(*name); entry != catalogue.end()) {
     entry->second = narrowed;
   } else {
     catalogue.emplace(std::string(*name), narrowed);
   }
+  return Admission::Stored;
 }

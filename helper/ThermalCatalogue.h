@@ -9,9 +9,12 @@
 // text the platform gave: no trimming, no case folding. Order carries no meaning.
 using ThermalCatalogue = std::map<std::string, float, std::less<>>;
 
+// What became of a service offered to the catalogue.
+enum class Admission { Stored, NoName, NoReading, OutOfRange };
+
 // Admits one temperature service that a platform walk found. It enters only with
 // a name and a reading strictly between 0 and 150 (tested in double precision,
 // then narrowed); a later in-range reading replaces an earlier one of the same
 // name, and an out-of-range reading removes nothing.
-void catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_view> name,
-                    std::optional<double> reading);
+Admission catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_view> name,
+                         std::optional<double> reading);

@@ -14,7 +14,7 @@
 using ThermalYield = std::function<void(std::optional<std::string_view> name, std::optional<double> reading)>;
 void platformWalkThermalServices(const ThermalYield& yield);
 
-// Calls `yield` once per accelerator that publishes statistics. An accelerator
-// without them, or a failed query, yields nothing.
-using AcceleratorYield = std::function<void(const StatsTable& statistics)>;
+// Calls `yield` once per accelerator: a name that tells it apart, and its
+// statistics, or null where it publishes none. A failed query yields nothing.
+using AcceleratorYield = std::function<void(std::string_view accelerator, const StatsTable* statistics)>;
 void platformWalkAccelerators(const AcceleratorYield& yield);

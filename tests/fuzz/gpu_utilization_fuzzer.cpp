@@ -54,7 +54,7 @@ double libcLeadingDecimal(const std::string& text) {
 
 void platformWalkThermalServices(const ThermalYield&) {}
 void platformWalkAccelerators(const AcceleratorYield& yield) {
-  for (const StatsTable& statistics : accelerators) yield(statistics);
+  for (const StatsTable& statistics : accelerators) yield("fuzzed", &statistics);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

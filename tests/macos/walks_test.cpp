@@ -306,9 +306,10 @@ TEST(AcceleratorWalk, YieldsEachTableOfStatisticsAndGivesBackEverythingOnEveryPa
   const StatsTable everyKind{{"Device Utilization %", std::int64_t{37}}, {"GPU Activity(%)", 0.6},
                              {"In use", true}, {"Idle", false}, {"GPU Core Utilization", std::string("42")},
                              {"Alloc system memory", StatOther{}}, {"SplitSceneCount", StatOther{}}};
+  using Yield = std::pair<std::string, std::optional<StatsTable>>;
   const struct {
     Script script;
-    std::vector<StatsTable> yielded;
+    std::vector<Yield> yielded;
   } cases[] = {
       {{.matchingFails = true, .accelerators = {{Copy::Table, dictionary({text("Device Utilization %"), whole(37)})}}}, {}},
       {{.queryFails = true, .accelerators = {{Copy::Table, dictionary({text("Device Utilization %"), whole(37)})}}}, {}},
@@ -319,7 +320,8 @@ TEST(AcceleratorWalk, YieldsEachTableOfStatisticsAndGivesBackEverythingOnEveryPa
          {Copy::Table, std::nullopt},
          {Copy::Table, text("busy")},
          {Copy::Table, dictionary({text("Device Utilization %"), whole(37)})}}},
-       {{{"Device Utilization %", std::int64_t{37}}}}},
+       {{"IOAccelerator", std::nullopt}, {"IOAccelerator", std::nullopt}, {"AGXAccelerator", std::nullopt},
+        {"AGXAccelerator", std::nullopt}, {"AGXAccelerator", StatsTable{{"Device Utilization %", std::int64_t{37}}}}}},
       {{.accelerators =
         {{Copy::Table, dictionary({text("Device Utilization %"), whole(37), text("GPU Activity(%)"), real(0.6),
                                    text("In use"), flag(true), text("Idle"), flag(false),
@@ -327,13 +329,15 @@ TEST(AcceleratorWalk, YieldsEachTableOfStatisticsAndGivesBackEverythingOnEveryPa
                                    {.kind = Kind::Number, .wide = true},  // wider than 64 bits
                                    text("SplitSceneCount"), {.kind = Kind::Array, .items = {whole(1)}},
                                    whole(7), whole(99)})}}},  // a key that is not text is left out
-       {everyKind}},
+       {{"AGXAccelerator", everyKind}}},
   };
   for (const auto& c : cases) {
     script = c.script;
     const std::size_t first = objects.size();
-    std::vector<StatsTable> yielded;
-    platformWalkAccelerators([&](const StatsTable& statistics) { yielded.push_back(statistics); });
+    std::vector<Yield> yielded;
+    platformWalkAccelerators([&](std::string_view name, const StatsTable* statistics) {
+      yielded.emplace_back(name, statistics ? std::optional(*statistics) : std::nullopt);
+    });
     EXPECT_EQ(yielded, c.yielded);
     EXPECT_EQ(ledgerAfter(first), std::vector<std::string>{});
   }

@@ -43,8 +43,8 @@ def mac_build(tmp_path_factory):
 def test_mac_build_runs_the_portable_tests_and_the_smoke_test_of_the_real_walks(mac_build):
     ctest = Path(os.environ["CMAKE_COMMAND"]).with_name("ctest")
     listed = re.findall(r"Test +#\d+: (\S+)", subprocess.run([ctest, "-N"], cwd=mac_build, capture_output=True, text=True).stdout)
-    assert set(listed) - {"packaging.shellcheck"} == {"telemetry_test", "client_table_test", "sensor_rules_test",
-                                                      "installer_app_test", "stream", "packaging", "macos_smoke_test"}
+    assert set(listed) - {"packaging.shellcheck"} == {"telemetry_test", "client_table_test", "installer_app_test",
+                                                      "stream", "report", "packaging", "macos_smoke_test"}
 
 
 def test_macos_workflow_builds_tests_signs_and_lints_on_apple_silicon():
@@ -60,13 +60,17 @@ def test_macos_workflow_builds_tests_signs_and_lints_on_apple_silicon():
 @pytest.mark.parametrize("bundle, identifier, frameworks, target", [
     ("helper/PelagrinHelper.app", "app.pelagrin.helper", {"IOKit", "CoreFoundation"}, "helper/CMakeFiles/PelagrinHelper.dir"),
     ("HelperInstaller.app", "app.pelagrin.helper-installer", {"AppKit", "Foundation"}, "CMakeFiles/HelperInstaller.dir"),
+    ("pelagrin-sensors", None, {"IOKit", "CoreFoundation"}, "helper/CMakeFiles/pelagrin-sensors.dir"),
 ])
-def test_mac_bundles_are_arm64_apps_for_macos_13(mac_build, bundle, identifier, frameworks, target):
-    info = plistlib.loads((mac_build / bundle / "Contents/Info.plist").read_bytes())
-    assert "" not in info.values(), "CMake fills a misspelt variable with nothing"
-    assert (info["CFBundleIdentifier"], info["CFBundleExecutable"], info["LSMinimumSystemVersion"]) == (
-        identifier, Path(bundle).stem, "13.0")
-    assert info.get("LSUIElement", True) is True
+def test_mac_programs_are_arm64_for_macos_13(mac_build, bundle, identifier, frameworks, target):
+    if identifier:
+        info = plistlib.loads((mac_build / bundle / "Contents/Info.plist").read_bytes())
+        assert "" not in info.values(), "CMake fills a misspelt variable with nothing"
+        assert (info["CFBundleIdentifier"], info["CFBundleExecutable"], info["LSMinimumSystemVersion"]) == (
+            identifier, Path(bundle).stem, "13.0")
+        assert info.get("LSUIElement", True) is True
+    else:  # a plain tool beside the apps, where sign.sh looks for it
+        assert f" -o ../{bundle} " in (mac_build / target / "link.txt").read_text()
     assert set(re.findall(r"-framework (\w+)", (mac_build / target / "link.txt").read_text())) == frameworks
     assert "-arch arm64" in (mac_build / target / "flags.make").read_text()
 
@@ -86,6 +90,8 @@ def test_mac_installer_carries_the_built_helper_and_template(mac_build):
 def signing(tmp_path):
     installer = tmp_path / "HelperInstaller.app"
     helper = installer / "Contents/Resources/PelagrinHelper.app"
+    (tmp_path / "pelagrin-sensors").write_text("")
+    (tmp_path / "pelagrin-sensors").chmod(0o755)
     for bundle in (installer, helper):
         (bundle / "Contents/MacOS").mkdir(parents=True)
         (bundle / "Contents/Info.plist").write_text("<plist/>")
@@ -110,13 +116,15 @@ def test_sign_script_signs_the_inner_app_first_with_the_hardened_runtime(signing
     result, calls = sign(identity, str(installer))
     assert result.returncode == 0, result.stderr
     signed = [call for call in calls if "--sign" in call]
-    assert [call[-1] for call in signed] == [str(helper), str(installer)]
-    for call, identifier in zip(signed, ["app.pelagrin.helper", "app.pelagrin.helper-installer"]):
+    tool = str(installer.with_name("pelagrin-sensors"))
+    assert [call[-1] for call in signed] == [str(helper), str(installer), tool]
+    for call, identifier in zip(signed, ["app.pelagrin.helper", "app.pelagrin.helper-installer", "app.pelagrin.sensors"]):
         options = dict(zip(call, call[1:]))
         assert (options["--options"], options["--identifier"], options["--sign"]) == ("runtime", identifier, identity)
         assert "--force" in call and "--deep" not in call and not any(a.startswith("--entitlements") for a in call)
         assert ("--timestamp" in call) == (identity != "-"), "only a real identity can get a secure timestamp"
-    assert calls[-1][-1] == str(installer) and {"--verify", "--strict", "--deep"} <= set(calls[-1])
+    verified = [call for call in calls if "--verify" in call]
+    assert [call[-1] for call in verified] == [str(installer), tool] and {"--strict", "--deep"} <= set(verified[0])
 
 
 def test_sign_script_stops_at_a_missing_or_failed_inner_app(signing):
@@ -137,6 +145,7 @@ def test_linux_install_tree_works_from_any_prefix(tmp_path):
     prefix = stage / "opt/pelagrin"
     tree = lambda root: {str(p.relative_to(root)): os.access(p, os.X_OK) for p in root.rglob("*") if p.is_file()}
     assert tree(prefix / "libexec/pelagrin/HelperInstaller.app") == tree(Path(os.environ["INSTALLER_BUNDLE"]))
+    assert subprocess.run([prefix / "bin/pelagrin-sensors", "--help"], capture_output=True).returncode == 0
     program = prefix / "bin/HelperInstaller"
     assert program.is_symlink() and not os.path.isabs(os.readlink(program)), "a staged tree keeps working once moved"
     (prefix / "libexec/pelagrin/HelperInstaller.app/Contents/Resources/app.pelagrin.helper.desktop").unlink()

@@ -10,7 +10,8 @@ void walkDrmCards(const std::string& sysfsRoot, const AcceleratorYield& yield) {
   for (const NumberedEntry& entry : numberedEntries(drmClass, "card", "")) {
     const Directory card(drmClass.fd(), entry.name.c_str());
     if (!card.isOpen() || isSuspended(card)) continue;
-    if (const auto busyPercent = readInteger(card, "device/gpu_busy_percent"))
-      yield(StatsTable{{"Device Utilization %", *busyPercent}});
+    const auto busyPercent = readInteger(card, "device/gpu_busy_percent");
+    const StatsTable statistics{{"Device Utilization %", busyPercent.value_or(0)}};
+    yield(entry.name, busyPercent ? &statistics : nullptr);
   }
 }

@@ -4,7 +4,7 @@
 
 #include "platform/SensorPlatform.h"
 
-// Yields every <sysfsRoot>/class/drm/card<N> with a readable
-// device/gpu_busy_percent as an accelerator whose statistics hold
-// "Device Utilization %" as a whole number. Suspended cards are skipped.
+// Yields every <sysfsRoot>/class/drm/card<N> as the accelerator "card<N>";
+// one with a readable device/gpu_busy_percent has statistics that hold it as
+// "Device Utilization %", a whole number. Suspended cards are skipped.
 void walkDrmCards(const std::string& sysfsRoot, const AcceleratorYield& yield);

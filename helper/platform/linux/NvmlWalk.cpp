@@ -74,9 +74,10 @@ void walkNvmlSensors(const NvmlApi& api, const std::string& sysfsRoot, const The
 }
 
 void walkNvmlAccelerators(const NvmlApi& api, const std::string& sysfsRoot, const AcceleratorYield& yield) {
-  forEachAwakeDevice(api, sysfsRoot, [&](unsigned int, nvmlDevice_t device) {
+  forEachAwakeDevice(api, sysfsRoot, [&](unsigned int index, nvmlDevice_t device) {
     nvmlUtilization_t utilization{};
-    if (api.deviceGetUtilizationRates(device, &utilization) == kNvmlSuccess)
-      yield(StatsTable{{"Device Utilization %", std::int64_t{utilization.gpu}}});
+    const bool busyKnown = api.deviceGetUtilizationRates(device, &utilization) == kNvmlSuccess;
+    const StatsTable statistics{{"Device Utilization %", std::int64_t{utilization.gpu}}};
+    yield("NVML GPU " + std::to_string(index), busyKnown ? &statistics : nullptr);
   });
 }

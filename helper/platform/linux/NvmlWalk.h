@@ -8,7 +8,7 @@
 // Each NVML device i is the temperature service "GPU <i> <device name>"...
 void walkNvmlSensors(const NvmlApi& api, const std::string& sysfsRoot, const ThermalYield& yield);
 
-// ...and an accelerator whose statistics hold "Device Utilization %" as a
-// whole number. Both skip a device that is runtime-suspended according to
+// ...and the accelerator "NVML GPU <i>", whose statistics hold "Device
+// Utilization %" as a whole number where the device reports it. Both skip a device that is runtime-suspended according to
 // <sysfsRoot>/bus/pci/devices, without querying it.
 void walkNvmlAccelerators(const NvmlApi& api, const std::string& sysfsRoot, const AcceleratorYield& yield);

@@ -1,6 +1,6 @@
-// The macOS accelerators: every IORegistry service of class "IOAccelerator"
-// that publishes a "PerformanceStatistics" dictionary, converted into the
-// portable statistics table in the dictionary's own order.
+// The macOS accelerators: every IORegistry service of class "IOAccelerator",
+// named by its driver's class, with its "PerformanceStatistics" dictionary
+// converted into the portable statistics table in the dictionary's own order.
 
 #include "platform/SensorPlatform.h"
 
@@ -51,16 +51,19 @@ StatsTable statsTable(CFDictionaryRef statistics) {
   return table;
 }
 
-// None when the properties cannot be copied or hold no statistics dictionary.
-std::optional<StatsTable> statisticsOf(io_registry_entry_t accelerator) {
+// The accelerator's class (its driver's name), and its statistics, or none
+// where the properties cannot be copied or hold no statistics dictionary.
+std::pair<std::string, std::optional<StatsTable>> describe(io_registry_entry_t accelerator) {
+  const std::string unnamed = "IOAccelerator";
   CFMutableDictionaryRef copied = nullptr;
   const kern_return_t result = IORegistryEntryCreateCFProperties(accelerator, &copied, kCFAllocatorDefault, 0);
   const CFOwned<CFMutableDictionaryRef> properties(copied);  // owned whatever the result says
-  if (result != KERN_SUCCESS || !properties) return std::nullopt;
-  // Borrowed from `properties`, which outlives every use of it.
+  if (result != KERN_SUCCESS || !properties) return {unnamed, std::nullopt};
+  // Both borrowed from `properties`, which outlives every use of them.
+  std::string name = utf8Text(CFDictionaryGetValue(properties.get(), CFSTR("IOClass"))).value_or(unnamed);
   const CFTypeRef statistics = CFDictionaryGetValue(properties.get(), CFSTR("PerformanceStatistics"));
-  if (statistics == nullptr || CFGetTypeID(statistics) != CFDictionaryGetTypeID()) return std::nullopt;
-  return statsTable(static_cast<CFDictionaryRef>(statistics));
+  if (statistics == nullptr || CFGetTypeID(statistics) != CFDictionaryGetTypeID()) return {name, std::nullopt};
+  return {name, statsTable(static_cast<CFDictionaryRef>(statistics))};
 }
 
 }  // namespace
@@ -74,6 +77,7 @@ void platformWalkAccelerators(const AcceleratorYield& yield) {
   const IOOwned iterator(found);
   if (result != KERN_SUCCESS || !iterator) return;
   while (const IOOwned accelerator{IOIteratorNext(iterator.get())}) {
-    if (std::optional<StatsTable> statistics = statisticsOf(accelerator.get())) yield(*statistics);
+    const auto [name, statistics] = describe(accelerator.get());
+    yield(name, statistics ? &*statistics : nullptr);
   }
 }

@@ -1,0 +1,66 @@
+"""pelagrin-sensors over scripted platforms and sysfs fixture trees: its report
+against a golden file for each, and its telemetry line against the one the
+helper sends over the same sensors, byte for byte. PELAGRIN_BLESS=1 rewrites
+the golden files from what the tool prints now: read the diff before keeping it."""
+import json
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import Client, linux_only
+
+FIXTURES = Path(os.environ.get("FIXTURES", "."))
+TREES = [("desktop", "FAKE_NVML", "report.json"), ("k10temp", None, "report.json"),
+         ("suspended-dgpu", "FAKE_NVML", "report.json"),
+         ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
+         ("no-hwmon", None, "report.json")]
+
+
+def printed(tool, env, *options):
+    result = subprocess.run([tool, *options], env={**os.environ, **env}, capture_output=True, text=True)
+    assert result.returncode == 0 and result.stderr in ("", "fake NVML loaded\n"), result.stderr
+    return result.stdout
+
+
+def matches(golden, text):
+    if os.environ.get("PELAGRIN_BLESS"):
+        golden.write_text(text)
+    return text == golden.read_text()
+
+
+def report_and_helper_agree(start, tool, helper, env, golden):
+    report = printed(tool, env, "--json")
+    assert matches(golden, report)
+    start(helper, env=env)
+    client = Client()
+    assert client.line() == json.loads(report)["line"]
+    return client
+
+
+@pytest.mark.parametrize("script", sorted(FIXTURES.glob("scripted/*.txt")), ids=lambda path: path.stem)
+def test_report_on_a_scripted_platform(start, script, tmp_path):
+    walks = tmp_path / "walks"
+    env = {"PELAGRIN_SCRIPT": str(script), "PELAGRIN_WALK_LOG": str(walks)}
+    client = report_and_helper_agree(start, os.environ["SCRIPTED_REPORT"], os.environ["FAKE_HELPER"], env,
+                                     script.with_suffix(".json"))
+    before = len(walks.read_text())
+    assert all(client.line() for _ in range(10))
+    assert 27 <= len(walks.read_text()) - before <= 36, "every reading takes a catalogue of its own"
+
+
+@linux_only
+@pytest.mark.parametrize("tree, nvml, golden", TREES, ids=[f"{tree}-{nvml}" for tree, nvml, _ in TREES])
+def test_report_on_a_sysfs_tree(start, tree, nvml, golden):
+    env = {"PELAGRIN_TEST_SYSFS": str(FIXTURES / tree), "PELAGRIN_TEST_NVML": os.environ.get(nvml or "", "/none")}
+    report_and_helper_agree(start, os.environ["TREE_REPORT"], os.environ["TREE_HELPER"], env, FIXTURES / tree / golden)
+    if tree == "desktop":
+        assert matches(FIXTURES / tree / "report.txt", printed(os.environ["TREE_REPORT"], env))
+
+
+def test_usage_and_options():
+    tool = os.environ["REPORT"]
+    assert subprocess.run([tool, "--help"], capture_output=True, text=True).stdout.startswith("usage: pelagrin-sensors")
+    wrong = subprocess.run([tool, "--jsn"], capture_output=True, text=True)
+    assert wrong.returncode == 2 and wrong.stdout == "" and 'unknown option "--jsn"\nusage:' in wrong.stderr
