@@ -1,90 +1,244 @@
 #pragma once
 
-// The Core Foundation, IOKit and HID declarations that the macOS sensor walks
-// use, written from Apple's public reference (the four HID calls the SDK keeps
-// private as the walks declare them, so a mismatch fails to compile). Every
-// IOKit header the walks include leads here.
+// A counting stand-in for the Core Foundation, IOKit and HID calls that the
+// macOS sensor walks make, with the signatures of Apple's reference (the four
+// HID calls the SDK keeps private as the walks declare them, so that a mismatch
+// fails to compile); every header the walks include leads here. It serves a
+// scripted set of services and accelerators, and keeps every object it hands
+// out, so that a late use or a second release is written down, not a crash.
 
-#include <stdint.h>
-
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
 typedef unsigned char Boolean;
-typedef long CFIndex;
+typedef long CFIndex, CFNumberType;
 typedef unsigned long CFTypeID;
-typedef uint32_t CFStringEncoding;
-typedef const void* CFTypeRef;
-typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFString* CFStringRef;
-typedef const struct __CFNumber* CFNumberRef;
-typedef const struct __CFBoolean* CFBooleanRef;
-typedef const struct __CFArray* CFArrayRef;
-typedef const struct __CFDictionary* CFDictionaryRef;
-typedef struct __CFDictionary* CFMutableDictionaryRef;
-typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
-typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
-typedef CFIndex CFNumberType;
-enum { kCFStringEncodingUTF8 = 0x08000100, kCFNotFound = -1 };
-enum { kCFNumberSInt64Type = 4, kCFNumberFloat64Type = 6, kCFNumberIntType = 9 };
-
-extern const CFAllocatorRef kCFAllocatorDefault;
-extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
-extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
-
-CFTypeID CFGetTypeID(CFTypeRef cf);
-void CFRelease(CFTypeRef cf);
-CFTypeID CFStringGetTypeID(void);
-CFIndex CFStringGetLength(CFStringRef theString);
-CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
-Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
-CFStringRef __CFStringMakeConstantString(const char* cStr);
-#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
-CFTypeID CFNumberGetTypeID(void);
-CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
-Boolean CFNumberIsFloatType(CFNumberRef number);
-Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
-CFTypeID CFBooleanGetTypeID(void);
-Boolean CFBooleanGetValue(CFBooleanRef boolean);
-CFIndex CFArrayGetCount(CFArrayRef theArray);
-const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
-CFTypeID CFDictionaryGetTypeID(void);
-CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values, CFIndex numValues,
-                                   const CFDictionaryKeyCallBacks* keyCallBacks,
-                                   const CFDictionaryValueCallBacks* valueCallBacks);
-CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
-const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
-void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values);
-
-typedef unsigned int mach_port_t;
+typedef uint32_t CFStringEncoding, IOOptionBits;
+typedef const void *CFTypeRef, *CFAllocatorRef, *CFStringRef, *CFNumberRef, *CFBooleanRef, *CFArrayRef, *CFDictionaryRef;
+typedef void *CFMutableDictionaryRef, *IOHIDEventSystemClientRef, *IOHIDServiceClientRef;
 typedef int kern_return_t;
-typedef uint32_t IOOptionBits;
-typedef mach_port_t io_object_t;
-typedef io_object_t io_iterator_t;
-typedef io_object_t io_registry_entry_t;
-#define KERN_SUCCESS 0
-#define IO_OBJECT_NULL ((io_object_t)0)
-extern const mach_port_t kIOMainPortDefault;
-CFMutableDictionaryRef IOServiceMatching(const char* name);
-kern_return_t IOServiceGetMatchingServices(mach_port_t mainPort, CFDictionaryRef matching, io_iterator_t* existing);
-io_object_t IOIteratorNext(io_iterator_t iterator);
-kern_return_t IORegistryEntryCreateCFProperties(io_registry_entry_t entry, CFMutableDictionaryRef* properties,
-                                                CFAllocatorRef allocator, IOOptionBits options);
-kern_return_t IOObjectRelease(io_object_t object);
-
+typedef unsigned int mach_port_t, io_object_t, io_iterator_t, io_registry_entry_t;
+struct CFDictionaryKeyCallBacks {};
+struct CFDictionaryValueCallBacks {};
+enum { kCFStringEncodingUTF8 = 0x08000100, kCFNotFound = -1, KERN_SUCCESS = 0, IO_OBJECT_NULL = 0 };
+enum { kCFNumberSInt64Type = 4, kCFNumberFloat64Type = 6, kCFNumberIntType = 9 };
 #define kIOHIDProductKey "Product"
 #define kIOHIDPrimaryUsageKey "PrimaryUsage"
 #define kIOHIDPrimaryUsagePageKey "PrimaryUsagePage"
-typedef struct __IOHIDEventSystemClient* IOHIDEventSystemClientRef;
-typedef struct __IOHIDServiceClient* IOHIDServiceClientRef;
-CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client);
-CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key);
-IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef allocator);
-int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching);
-CFTypeRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type, int32_t options, int64_t timestamp);
-double IOHIDEventGetFloatValue(CFTypeRef event, int32_t field);
+#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
 
-#ifdef __cplusplus
+namespace standin {
+
+enum class Kind { Text = 1, Number, Boolean, Array, Dictionary, Client, Service, Event, Iterator, Entry };
+
+// A value the script gives, or an object handed out, with the books on it.
+struct Object {
+  Kind kind;
+  std::string text{};
+  double number = 0;  // a boolean's 0 or 1 too, and an event's reading
+  bool isFloat = false, wide = false;
+  std::vector<Object> items{};  // an array's, or a dictionary's keys and values in turn: borrowed by readers
+  int references = 1;           // 0: released; items and CFSTR strings are never released
+  bool owned = false;           // handed out by a Create or Copy call: the caller releases it once
+  std::size_t index = 0;        // its place in the script; an iterator's next accelerator
+};
+inline Object text(std::string s) { return {.kind = Kind::Text, .text = std::move(s)}; }
+inline Object whole(double n) { return {.kind = Kind::Number, .number = n}; }
+inline Object dictionary(std::vector<Object> items) { return {.kind = Kind::Dictionary, .items = std::move(items)}; }
+
+struct Service {
+  std::optional<Object> product;  // none: no "Product"
+  std::optional<double> reading;  // none: no current temperature event
+};
+enum class Copy { Table, Fails, GivesNothing };
+struct Accelerator {
+  Copy copy = Copy::Table;
+  std::optional<Object> statistics;  // none: no "PerformanceStatistics"
+};
+struct Script {
+  bool clientFails = false, servicesFail = false, matchingFails = false, queryFails = false;
+  std::vector<Service> services{};
+  std::vector<Accelerator> accelerators{};
+};
+
+inline Script script;
+inline std::deque<Object> handedOut, constants;  // never freed, so that every address stays unique
+inline std::vector<std::string> errors;
+inline std::vector<const void*> matchingGiven;
+
+template <typename Ref = const void*>
+Ref handOut(Object object) {
+  object.owned = true;
+  return reinterpret_cast<Ref>(&handedOut.emplace_back(std::move(object)));
 }
-#endif
+inline io_object_t handOutHandle(Object object) { return handOut(std::move(object)), static_cast<io_object_t>(handedOut.size()); }
+
+inline Object* within(Object& holder, const void* ref) {
+  if (&holder == ref) return &holder;
+  for (Object& item : holder.items)
+    if (Object* found = within(item, ref)) return found;
+  return nullptr;
+}
+
+// The object a reference names; using it after its holder's release, or as
+// another kind of object, is written down.
+inline Object& use(const void* ref, std::optional<Kind> kind = std::nullopt) {
+  for (auto* books : {&handedOut, &constants}) {
+    for (Object& holder : *books) {
+      Object* found = within(holder, ref);
+      if (found && (holder.references <= 0 || (kind && found->kind != *kind))) errors.push_back("misused an object");
+      if (found) return *found;
+    }
+  }
+  errors.push_back("used an object the stand-in never made");
+  return constants.emplace_back(Object{Kind::Text});
+}
+inline Object& use(io_object_t handle) { return use(handle ? &handedOut.at(handle - 1) : nullptr); }
+
+inline void release(const void* ref) {
+  Object& object = use(ref);
+  if (!object.owned) errors.push_back("released an object the caller does not own");
+  else if (object.references-- <= 0) errors.push_back("released an object twice");
+}
+
+inline const Object* find(const Object& dictionary, const std::string& key) {
+  for (std::size_t i = 0; i + 1 < dictionary.items.size(); i += 2)
+    if (dictionary.items[i].text == key) return &dictionary.items[i + 1];
+  return nullptr;
+}
+
+}  // namespace standin
+
+extern "C" {
+
+using standin::Kind;
+using standin::use;
+constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
+inline const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
+inline const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
+constexpr mach_port_t kIOMainPortDefault = 0;
+
+inline CFTypeID CFGetTypeID(CFTypeRef cf) { return static_cast<CFTypeID>(use(cf).kind); }
+inline CFTypeID CFStringGetTypeID(void) { return static_cast<CFTypeID>(Kind::Text); }
+inline CFTypeID CFNumberGetTypeID(void) { return static_cast<CFTypeID>(Kind::Number); }
+inline CFTypeID CFBooleanGetTypeID(void) { return static_cast<CFTypeID>(Kind::Boolean); }
+inline CFTypeID CFDictionaryGetTypeID(void) { return static_cast<CFTypeID>(Kind::Dictionary); }
+inline void CFRelease(CFTypeRef cf) { standin::release(cf); }
+
+// Core Foundation counts a string's length in UTF-16 units, not UTF-8 bytes.
+inline CFIndex CFStringGetLength(CFStringRef string) {
+  CFIndex units = 0;
+  for (const unsigned char c : use(string, Kind::Text).text) units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+  return units;
+}
+inline CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding) { return length * 3; }
+inline Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex size, CFStringEncoding encoding) {
+  const std::string& text = use(string, Kind::Text).text;
+  const bool fits = encoding == kCFStringEncodingUTF8 && static_cast<CFIndex>(text.size()) < size;
+  return fits && std::memcpy(buffer, text.c_str(), text.size() + 1);
+}
+inline CFStringRef __CFStringMakeConstantString(const char* cStr) {
+  for (const standin::Object& constant : standin::constants)
+    if (constant.text == cStr) return &constant;
+  return &standin::constants.emplace_back(standin::text(cStr));
+}
+
+inline CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
+  int value = 0;
+  if (type != kCFNumberIntType) standin::errors.push_back("a number type the stand-in does not model");
+  return std::memcpy(&value, valuePtr, sizeof value), standin::handOut(standin::whole(value));
+}
+inline Boolean CFNumberIsFloatType(CFNumberRef number) { return use(number, Kind::Number).isFloat; }
+// Like Core Foundation, a conversion that loses the value says false.
+inline Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* out) {
+  const standin::Object& v = use(number, Kind::Number);
+  const std::int64_t integer = static_cast<std::int64_t>(v.number);
+  if (type == kCFNumberFloat64Type) return std::memcpy(out, &v.number, sizeof v.number), !v.wide;
+  return std::memcpy(out, &integer, sizeof integer), type == kCFNumberSInt64Type && !v.wide && !v.isFloat;
+}
+inline Boolean CFBooleanGetValue(CFBooleanRef boolean) { return use(boolean, Kind::Boolean).number != 0; }
+inline CFIndex CFArrayGetCount(CFArrayRef array) { return static_cast<CFIndex>(use(array, Kind::Array).items.size()); }
+inline const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex i) { return &use(array, Kind::Array).items.at(i); }
+
+// The copy holds values of its own: the caller's references stay the caller's to release.
+inline CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values, CFIndex count,
+                                          const CFDictionaryKeyCallBacks*, const CFDictionaryValueCallBacks*) {
+  std::vector<standin::Object> items;
+  for (CFIndex i = 0; i < count; ++i) items.insert(items.end(), {use(keys[i]), use(values[i])});
+  for (standin::Object& item : items) item.owned = false;
+  return standin::handOut(standin::dictionary(items));
+}
+inline CFIndex CFDictionaryGetCount(CFDictionaryRef dict) { return static_cast<CFIndex>(use(dict, Kind::Dictionary).items.size() / 2); }
+inline const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
+  return standin::find(use(dict, Kind::Dictionary), use(key, Kind::Text).text);
+}
+inline void CFDictionaryGetKeysAndValues(CFDictionaryRef dict, const void** keys, const void** values) {
+  const standin::Object& object = use(dict, Kind::Dictionary);
+  for (std::size_t i = 0; i + 1 < object.items.size(); i += 2) *keys++ = &object.items[i], *values++ = &object.items[i + 1];
+}
+
+inline IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
+  return standin::script.clientFails ? nullptr : standin::handOut<IOHIDEventSystemClientRef>({Kind::Client});
+}
+inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching) {
+  use(client, Kind::Client);
+  const standin::Object& dict = use(matching, Kind::Dictionary);
+  const standin::Object *page = standin::find(dict, "PrimaryUsagePage"), *usage = standin::find(dict, "PrimaryUsage");
+  if (dict.items.size() != 4 || !page || page->number != 0xFF00 || !usage || usage->number != 5)
+    standin::errors.push_back("matched on something else than Apple's temperature sensors");
+  return standin::matchingGiven.push_back(matching), 0;
+}
+inline CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) {
+  use(client, Kind::Client);
+  std::vector<standin::Object> services;
+  for (std::size_t i = 0; i < standin::script.services.size(); ++i) services.push_back({.kind = Kind::Service, .index = i});
+  return standin::script.servicesFail ? nullptr : standin::handOut({.kind = Kind::Array, .items = services});
+}
+inline CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key) {
+  if (use(key, Kind::Text).text != "Product") standin::errors.push_back("asked for another property");
+  const auto& product = standin::script.services.at(use(service, Kind::Service).index).product;
+  return product ? standin::handOut(*product) : nullptr;
+}
+inline CFTypeRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type, int32_t options, int64_t time) {
+  if (type != 15 || options != 0 || time != 0) standin::errors.push_back("asked for another event than the temperature");
+  const auto& reading = standin::script.services.at(use(service, Kind::Service).index).reading;
+  return reading ? standin::handOut({.kind = Kind::Event, .number = *reading}) : nullptr;
+}
+inline double IOHIDEventGetFloatValue(CFTypeRef event, int32_t field) {
+  if (field != 0xF0000) standin::errors.push_back("read another field than the temperature level");
+  return use(event, Kind::Event).number;
+}
+
+inline CFMutableDictionaryRef IOServiceMatching(const char* name) {
+  if (std::string(name) != "IOAccelerator") standin::errors.push_back("matched another class than IOAccelerator");
+  return standin::script.matchingFails ? nullptr : standin::handOut<CFMutableDictionaryRef>(standin::dictionary({}));
+}
+// Like IOKit, it takes over the caller's reference to `matching`, whatever the outcome.
+inline kern_return_t IOServiceGetMatchingServices(mach_port_t, CFDictionaryRef matching, io_iterator_t* existing) {
+  --use(matching, Kind::Dictionary).references;
+  if (standin::script.queryFails) return 1;
+  return *existing = standin::handOutHandle({Kind::Iterator}), KERN_SUCCESS;
+}
+inline io_object_t IOIteratorNext(io_iterator_t iterator) {
+  standin::Object& next = use(iterator);
+  if (next.kind != Kind::Iterator || next.index >= standin::script.accelerators.size()) return IO_OBJECT_NULL;
+  return standin::handOutHandle({.kind = Kind::Entry, .index = next.index++});
+}
+inline kern_return_t IORegistryEntryCreateCFProperties(io_registry_entry_t entry, CFMutableDictionaryRef* properties,
+                                                       CFAllocatorRef, IOOptionBits options) {
+  if (options != 0) standin::errors.push_back("properties copied with options");
+  const standin::Accelerator& scripted = standin::script.accelerators.at(use(entry).index);
+  if (scripted.copy == standin::Copy::Fails) return 1;
+  standin::Object table = standin::dictionary({standin::text("IOClass"), standin::text("AGXAccelerator")});
+  if (scripted.statistics) table.items.insert(table.items.end(), {standin::text("PerformanceStatistics"), *scripted.statistics});
+  *properties = scripted.copy == standin::Copy::Table ? standin::handOut<CFMutableDictionaryRef>(table) : nullptr;
+  return KERN_SUCCESS;
+}
+inline kern_return_t IOObjectRelease(io_object_t object) { return standin::release(&use(object)), KERN_SUCCESS; }
+
+}  // extern "C"
