@@ -29,9 +29,8 @@ std::optional<std::string> xmlText(const std::string& document, const char* quer
   if (!doc) return std::nullopt;
   xmlXPathContextPtr context = xmlXPathNewContext(doc);
   xmlXPathObjectPtr found = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(query), context);
-  std::string text(reinterpret_cast<const char*>(found->stringval));
-  xmlXPathFreeObject(found), xmlXPathFreeContext(context), xmlFreeDoc(doc);
-  return text;
+  const std::string text(reinterpret_cast<const char*>(found->stringval));
+  return xmlXPathFreeObject(found), xmlXPathFreeContext(context), xmlFreeDoc(doc), text;
 }
 
 // GLib unescapes the key's value; then "%%" is a literal percent sign (any

@@ -14,12 +14,11 @@ namespace {
 // What a case left behind: every error, and every object handed to the walk
 // that was not given back, but for one it keeps on purpose.
 std::vector<std::string> ledgerAfter(std::size_t firstObject, const void* kept = nullptr) {
-  std::vector<std::string> problems = errors;
+  std::vector<std::string> problems;
   for (std::size_t i = firstObject; i < handedOut.size(); ++i)
     if (handedOut[i].owned && handedOut[i].references > 0 && &handedOut[i] != kept)
       problems.push_back("an object of kind " + std::to_string(static_cast<int>(handedOut[i].kind)) + " never released");
-  errors.clear();
-  return problems;
+  return problems.insert(problems.end(), errors.begin(), errors.end()), errors.clear(), problems;
 }
 
 using Fact = std::pair<std::optional<std::string>, std::optional<double>>;

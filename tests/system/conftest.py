@@ -1,6 +1,7 @@
 """What the process tests share: a helper as a child process with its log in a
 file, a telemetry client, and a loopback of its own for each test."""
 import ctypes, os, re, select, socket, subprocess, sys, tempfile, time
+from pathlib import Path
 
 import pytest
 
@@ -24,8 +25,7 @@ def private_network(tcp_wmem=None):
         return False
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     if tcp_wmem:
-        with open("/proc/sys/net/ipv4/tcp_wmem", "w") as sysctl:
-            sysctl.write(tcp_wmem)
+        Path("/proc/sys/net/ipv4/tcp_wmem").write_text(tcp_wmem)
     return True
 
 
@@ -61,17 +61,11 @@ def start():
 
 class Client:
     def __init__(self, rcvbuf=0, timeout=3.0):
-        self.buffer, deadline = b"", time.monotonic() + timeout
-        while True:
-            self.sock = socket.socket()
-            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf) if rcvbuf else None
-            try:
-                return self.sock.connect(("127.0.0.1", PORT))
-            except ConnectionRefusedError:
-                self.sock.close()
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.02)
+        def connected():
+            self.sock, self.buffer = socket.socket(), b""
+            rcvbuf and self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+            return self.sock.connect_ex(("127.0.0.1", PORT)) == 0 or self.sock.close()
+        assert until(connected, timeout), "nothing listens on the port"
 
     def line(self, timeout=2.0):
         """The next whole line, or None when none comes in time or the helper hung up."""

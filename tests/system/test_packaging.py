@@ -1,7 +1,6 @@
-"""What ships: the LaunchAgent template, the Mac build as cmake/Apple.cmake
-generates it (clang posing as Apple's compiler, see darwin-generate.cmake), the
-macOS CI workflow, packaging/sign.sh against a stub codesign, and the Linux
-install tree."""
+"""What ships: the Mac build as cmake/Apple.cmake generates it (clang posing as
+Apple's compiler, see darwin-generate.cmake), the macOS CI workflow,
+packaging/sign.sh against a stub codesign, and the Linux install tree."""
 import json, os, plistlib, re, subprocess, sys
 from pathlib import Path
 
@@ -12,30 +11,15 @@ from conftest import linux_only
 SOURCE = Path(os.environ["SOURCE_DIR"])
 
 
-def test_the_launch_agent_runs_the_installed_helper_at_login_and_after_a_crash():
-    agent = plistlib.loads((SOURCE / "installer/resources/app.pelagrin.helper.plist").read_bytes())
-    assert agent["ProgramArguments"] == ["__INSTALL_PATH__/PelagrinHelper.app/Contents/MacOS/PelagrinHelper"]
-    assert agent["Label"] == "app.pelagrin.helper.plist", "bootout names the job gui/<uid>/app.pelagrin.helper.plist"
-    assert agent["RunAtLoad"] is True and agent["ProcessType"] == "Background"
-    assert agent["KeepAlive"] == {"Crashed": True}, "a helper that exits 1 on a taken port is not relaunched in a loop"
-    assert agent["LimitLoadToSessionType"] in ("Aqua", ["Aqua"])
-
-
-@pytest.fixture(scope="module")
-def mac(tmp_path_factory):
-    """A Mac's default configure, tests included, with this machine's GoogleTest standing in for brew's."""
-    build = tmp_path_factory.mktemp("mac")
-    cache = (Path(os.environ["BUILD_DIR"]) / "CMakeCache.txt").read_text()
-    subprocess.run([os.environ["CMAKE_COMMAND"], "-S", SOURCE, "-B", build, "-G", "Unix Makefiles",
+@linux_only
+def test_the_mac_build_makes_arm64_programs_for_macos_13_and_runs_the_portable_tests(tmp_path):
+    # A Mac's default configure, tests included, with this machine's GoogleTest standing in for brew's.
+    mac, cache = tmp_path, (Path(os.environ["BUILD_DIR"]) / "CMakeCache.txt").read_text()
+    subprocess.run([os.environ["CMAKE_COMMAND"], "-S", SOURCE, "-B", mac, "-G", "Unix Makefiles",
                     f"-DCMAKE_TOOLCHAIN_FILE={SOURCE}/tests/packaging/darwin-generate.cmake", "-DCMAKE_C_COMPILER=clang",
                     "-DCMAKE_CXX_COMPILER=clang++", "-DCMAKE_OBJCXX_COMPILER=clang++", "-DCMAKE_OSX_ARCHITECTURES=arm64",
                     "-DCMAKE_OSX_DEPLOYMENT_TARGET=13.0", "-DPELAGRIN_BUILD_BENCH=OFF",
                     "-DGTest_DIR=" + re.search(r"^GTest_DIR:PATH=(.*)$", cache, re.M)[1]], check=True, capture_output=True)
-    return build
-
-
-@linux_only
-def test_the_mac_build_makes_arm64_programs_for_macos_13_and_runs_the_portable_tests(mac):
     for bundle, identifier in (("helper/PelagrinHelper.app", "app.pelagrin.helper"),
                                ("HelperInstaller.app", "app.pelagrin.helper-installer")):
         info = plistlib.loads((mac / bundle / "Contents/Info.plist").read_bytes())
@@ -47,7 +31,6 @@ def test_the_mac_build_makes_arm64_programs_for_macos_13_and_runs_the_portable_t
                                ("CMakeFiles/HelperInstaller.dir", {"AppKit", "Foundation"})):
         assert set(re.findall(r"-framework (\w+)", (mac / target / "link.txt").read_text())) == frameworks
         assert "-arch arm64" in (mac / target / "flags.make").read_text()
-    assert " -o ../pelagrin-sensors " in (mac / "helper/CMakeFiles/pelagrin-sensors.dir/link.txt").read_text()
     assert "-fobjc-arc" in (mac / "CMakeFiles/HelperInstaller.dir/flags.make").read_text()
     rules = (mac / "CMakeFiles/HelperInstallerResources.dir/build.make").read_text()  # a rebuilt helper is copied again
     assert re.search(r"^HelperInstaller-resources\.stamp: helper/PelagrinHelper.app/Contents/MacOS/PelagrinHelper$", rules, re.M)
@@ -64,7 +47,7 @@ def test_the_macos_workflow_builds_tests_signs_and_lints_on_apple_silicon():
     script = "\n".join(step.get("run", "") for step in job["steps"])
     assert job["runs-on"] in ("macos-14", "macos-15", "macos-latest"), "a hosted Apple-silicon runner"
     assert all(command in script for command in ("make test", "packaging/sign.sh", "codesign --verify --strict",
-                                                 "PELAGRIN_FILLED_AGENT", "plutil -lint"))
+                                                 "install-shipped-template.txt", "plutil -lint"))
 
 
 def sign(tmp_path, *arguments, fail_on=""):
@@ -72,31 +55,24 @@ def sign(tmp_path, *arguments, fail_on=""):
     (tmp_path / "codesign").write_text(f"#!{sys.executable}\nimport json, os, sys\n"
                                        "open(os.environ['LOG'], 'a').write(json.dumps(sys.argv[1:]) + '\\n')\n"
                                        "sys.exit('--sign' in sys.argv and sys.argv[-1] == os.environ['FAIL_ON'])\n")
-    (tmp_path / "codesign").chmod(0o755)
+    (tmp_path / "codesign").chmod(0o755), (tmp_path / "log").write_text("")
     env = dict(os.environ, LOG=str(tmp_path / "log"), FAIL_ON=fail_on, PATH=f"{tmp_path}:{os.environ['PATH']}")
     result = subprocess.run(["bash", SOURCE / "packaging/sign.sh", *arguments], env=env, capture_output=True, text=True)
-    log = tmp_path / "log"
-    return result, [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
-
-
-@pytest.fixture
-def built(tmp_path):
-    """HelperInstaller.app with PelagrinHelper.app inside it, and pelagrin-sensors beside it."""
-    installer = tmp_path / "HelperInstaller.app"
-    helper = installer / "Contents/Resources/PelagrinHelper.app"
-    for path in (installer / "Contents/MacOS/HelperInstaller", helper / "Contents/MacOS/PelagrinHelper",
-                 tmp_path / "pelagrin-sensors", installer / "Contents/Info.plist", helper / "Contents/Info.plist"):
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_text("<plist/>" if path.suffix else ""), path.chmod(0o644 if path.suffix else 0o755)
-    return installer, helper, tmp_path / "pelagrin-sensors"
+    return result, [json.loads(line) for line in (tmp_path / "log").read_text().splitlines()]
 
 
 @pytest.mark.parametrize("identity", ["-", "Developer ID Application: R&D Lab (TEAM123456)"])
-def test_sign_script_signs_the_inner_app_first_all_with_the_hardened_runtime(tmp_path, built, identity):
-    result, calls = sign(tmp_path, identity, str(built[0]), fail_on=str(built[1]))
-    assert result.returncode != 0 and [call[-1] for call in calls] == [str(built[1])], "a failed inner app stops it"
-    (tmp_path / "log").unlink()
-    result, calls = sign(tmp_path, identity, str(built[0]))
+def test_sign_script_signs_the_inner_app_first_all_with_the_hardened_runtime(tmp_path, identity):
+    built = installer, helper, sensors = (tmp_path / "HelperInstaller.app",
+                                          tmp_path / "HelperInstaller.app/Contents/Resources/PelagrinHelper.app",
+                                          tmp_path / "pelagrin-sensors")
+    for path in (installer / "Contents/MacOS/HelperInstaller", helper / "Contents/MacOS/PelagrinHelper", sensors,
+                 installer / "Contents/Info.plist", helper / "Contents/Info.plist"):
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text("<plist/>" if path.suffix else ""), path.chmod(0o644 if path.suffix else 0o755)
+    result, calls = sign(tmp_path, identity, str(installer), fail_on=str(helper))
+    assert result.returncode != 0 and [call[-1] for call in calls] == [str(helper)], "a failed inner app stops it"
+    result, calls = sign(tmp_path, identity, str(installer))
     assert result.returncode == 0, result.stderr
     signed = [call for call in calls if "--sign" in call]
     assert [call[-1] for call in signed] == [str(code) for code in (built[1], built[0], built[2])]

@@ -1,10 +1,7 @@
 """pelagrin-sensors over scripted platforms and sysfs fixture trees: its report
-against a golden file for each, and its telemetry line against the one the
-helper sends over the same sensors, byte for byte. PELAGRIN_BLESS=1 rewrites
-the golden files from what the tool prints now: read the diff before keeping it."""
-import json
-import os
-import subprocess
+against a golden file for each (PELAGRIN_BLESS=1 rewrites them), and its line
+against the one the helper sends over the same sensors, byte for byte."""
+import json, os, subprocess
 from pathlib import Path
 
 import pytest
@@ -26,16 +23,14 @@ def printed(tool, env, *options):
 
 
 def matches(golden, text):
-    if os.environ.get("PELAGRIN_BLESS"):
-        golden.write_text(text)
+    os.environ.get("PELAGRIN_BLESS") and golden.write_text(text)  # then read the diff before keeping it
     return text == golden.read_text()
 
 
 def report_and_helper_agree(start, tool, helper, env, golden):
     report = printed(tool, env, "--json")
     assert matches(golden, report)
-    helper = start(helper, env=env)
-    client = Client()
+    helper, client = start(helper, env=env), Client()
     assert [client.line() for _ in range(10)] == [json.loads(report)["line"]] * 10
     return helper, client
 

@@ -1,11 +1,10 @@
 // InstallerApp, the launchd flavor, against a platform that answers from a
 // script and writes down everything asked of it. Each scenario's record must
 // equal tests/fixtures/installer/<scenario>.txt; PELAGRIN_BLESS=1 rewrites the
-// files from what runs now (read the diff before keeping it). With
-// PELAGRIN_FILLED_AGENT set, the shipped template filled for a home that holds
-// "&" is written there, for the macOS CI workflow to lint.
+// files from what runs now (read the diff before keeping it).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <set>
@@ -37,7 +36,6 @@ struct Scenario {
 struct RecordingPlatform : Platform {
   Scenario scenario;
   std::ostringstream record;
-  std::string written;
 
   int runModal(const Alert& alert) override {
     record << "alert " << static_cast<int>(alert.style) << " " << alert.title << ": " << alert.informativeText;
@@ -60,13 +58,12 @@ struct RecordingPlatform : Platform {
     return text = scenario.agentTemplate, ask("read " + path);
   }
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override {
-    return written = text, ask("write " + path + "\n" + text);
+    return ask("write " + path + "\n" + text);
   }
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override {
-    std::string command = executable;
+    std::string command = "run " + executable;
     for (const std::string& argument : arguments) command += " " + argument;
-    ask("run " + command);
-    return arguments[0] == "bootstrap" ? scenario.bootstrap : arguments[0] == "load" ? scenario.load : 1;
+    return ask(command), arguments[0] == "bootstrap" ? scenario.bootstrap : arguments[0] == "load" ? scenario.load : 1;
   }
   void sleepFor(double seconds) override { ask("sleep " + std::to_string(seconds)); }
 
@@ -110,8 +107,6 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";
     if (std::getenv("PELAGRIN_BLESS")) std::ofstream(golden) << platform.record.str();
     EXPECT_EQ(platform.record.str(), readFile(golden)) << scenario.name;
-    const char* filledAgent = std::getenv("PELAGRIN_FILLED_AGENT");
-    if (filledAgent && scenario.name == "install-shipped-template") std::ofstream(filledAgent) << platform.written;
   }
 }
 

@@ -26,8 +26,7 @@ __attribute__((objc_root_class)) @interface NSObject
 @property(readonly) const char* fileSystemRepresentation;
 @end
 
-@interface NSNotification : NSObject
-@end
+@class NSNotification;
 
 @interface NSBundle : NSObject
 @property(class, readonly, strong) NSBundle* mainBundle;
@@ -36,11 +35,8 @@ __attribute__((objc_root_class)) @interface NSObject
 
 NSString* NSHomeDirectory(void);
 
-@interface NSControl : NSObject
+@interface NSButton : NSObject  // NSControl's, in Apple's headers
 @property(getter=isEnabled) BOOL enabled;
-@end
-
-@interface NSButton : NSControl
 @end
 
 @interface NSAlert : NSObject

@@ -51,15 +51,10 @@ inline Object text(std::string s) { return {.kind = Kind::Text, .text = std::mov
 inline Object whole(double n) { return {.kind = Kind::Number, .number = n}; }
 inline Object dictionary(std::vector<Object> items) { return {.kind = Kind::Dictionary, .items = std::move(items)}; }
 
-struct Service {
-  std::optional<Object> product;  // none: no "Product"
-  std::optional<double> reading;  // none: no current temperature event
-};
+// Left out: a service without "Product" or a temperature event, an accelerator without "PerformanceStatistics".
+struct Service { std::optional<Object> product; std::optional<double> reading; };
 enum class Copy { Table, Fails, GivesNothing };
-struct Accelerator {
-  Copy copy = Copy::Table;
-  std::optional<Object> statistics;  // none: no "PerformanceStatistics"
-};
+struct Accelerator { Copy copy = Copy::Table; std::optional<Object> statistics; };
 struct Script {
   bool clientFails = false, servicesFail = false, matchingFails = false, queryFails = false;
   std::vector<Service> services{};
@@ -102,8 +97,7 @@ inline Object& use(io_object_t handle) { return use(handle ? &handedOut.at(handl
 
 inline void release(const void* ref) {
   Object& object = use(ref);
-  if (!object.owned) errors.push_back("released an object the caller does not own");
-  else if (object.references-- <= 0) errors.push_back("released an object twice");
+  if (!object.owned || object.references-- <= 0) errors.push_back("released an object it does not own, or twice");
 }
 
 inline const Object* find(const Object& dictionary, const std::string& key) {
@@ -149,9 +143,8 @@ inline CFStringRef __CFStringMakeConstantString(const char* cStr) {
 }
 
 inline CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
-  int value = 0;
   if (type != kCFNumberIntType) standin::errors.push_back("a number type the stand-in does not model");
-  return std::memcpy(&value, valuePtr, sizeof value), standin::handOut(standin::whole(value));
+  return standin::handOut(standin::whole(*static_cast<const int*>(valuePtr)));
 }
 inline Boolean CFNumberIsFloatType(CFNumberRef number) { return use(number, Kind::Number).isFloat; }
 // Like Core Foundation, a conversion that loses the value says false.

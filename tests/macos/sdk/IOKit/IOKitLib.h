@@ -1,2 +1,1 @@
-#pragma once
-#include <CoreFoundation/CoreFoundation.h>
+#include <CoreFoundation/CoreFoundation.h>  // the whole stand-in
