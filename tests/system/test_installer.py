@@ -1,4 +1,4 @@
-"""The Linux installer as a user runs it, in a temporary home named "Tom & Jerry":
+"""The Linux installer as a user runs it, in a temporary home named HOME below:
 its terminal dialogs, the real platform and the faults it must come through.
 ctest runs this file in mount, PID and network namespaces of its own, where
 killall and setsid are a stub that writes down its arguments and descriptors,
@@ -25,6 +25,7 @@ INSTALLED = ("Success", "Sensor Helper installed and running!\n\nPelagrin will d
 UNINSTALLED = ("Success", "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal "
                "state gauges.")
 PROGRAM = "PelagrinHelper.app/Contents/MacOS/PelagrinHelper"
+HOME = 'Tom & "Jerry" `$HOME` \\ 100%'  # every character the agent files must escape
 
 
 def mount(*arguments):
@@ -42,7 +43,7 @@ def stubs(tmp_path_factory):
 
 class Sandbox:
     def __init__(self, root, stubs):
-        self.root, self.stubs, self.home, self.log = root, stubs, root / "Tom & Jerry", root / "commands"
+        self.root, self.stubs, self.home, self.log = root, stubs, root / HOME, root / "commands"
         self.home.mkdir(), self.log.write_text("")
         shutil.copytree(os.environ["INSTALLER_BUNDLE"], root / "HelperInstaller.app", symlinks=True)
         self.resources = root / "HelperInstaller.app/Contents/Resources"
@@ -89,7 +90,8 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
             "\u2022 Communicates only with Pelagrin via localhost\n\n  1. Install\n  2. Uninstall (unavailable)\n  3. Cancel\n" in shown)
     assert '"Uninstall" is unavailable.' in shown and '"maybe" is not one of the choices.' in shown
     assert last_alert(shown) == INSTALLED and subprocess.run(["desktop-file-validate", sandbox.agent]).returncode == 0
-    assert f'Exec="{sandbox.install_dir}/{PROGRAM}"\n' in sandbox.agent.read_text()
+    exec_home = rf'Tom & \\"Jerry\\" \\`\\$HOME\\` \\\\ 100%%'  # Exec quoting, then the entry's escaping of \
+    assert rf'Exec="{sandbox.root}/{exec_home}/.local/share/Pelagrin/{PROGRAM}"' + "\n" in sandbox.agent.read_text()
     assert sandbox.commands() == ["killall [PelagrinHelper]", f"setsid [-f] [{sandbox.install_dir}/{PROGRAM}]"]
     assert str(sandbox.canary) not in sandbox.log.with_suffix(".fds").read_text().split(), \
         "a descriptor of the installer's leaked into its commands"

@@ -11,9 +11,8 @@ from conftest import Client, linux_only, until
 FIXTURES = Path(os.environ.get("FIXTURES", "."))
 TREES = [("desktop", "FAKE_NVML", "report.json"), ("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
          ("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"), ("k10temp", None, "report.json"),
-         ("suspended-dgpu", "FAKE_NVML", "report.json"),
-         ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
-         ("no-hwmon", None, "report.json")]
+         ("suspended-dgpu", "FAKE_NVML", "report.json"), ("no-hwmon", None, "report.json"),
+         ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json")]
 
 
 def printed(tool, env, *options):

@@ -126,8 +126,7 @@ def test_the_stream_keeps_pace_and_numbers_while_sensor_files_block_or_fail(star
     descriptors = len(os.listdir(f"/proc/{helper.pid}/fd"))
     assert [client.line(timeout=1) for _ in range(40)] == [faulty] * 40
     assert len(os.listdir(f"/proc/{helper.pid}/fd")) == descriptors, "a failed read left a descriptor open"
-    for fd in writers:
-        os.close(fd)
+    list(map(os.close, writers))
 
 
 def resident_kib(pid):
