@@ -1,7 +1,7 @@
 // The terminal dialog fed any typed answers: any bytes and line lengths, NUL
 // bytes, carriage returns, numbers too long to convert. It answers with a
 // button that can be chosen, or no choice at the end of input, and a later
-// line that names a usable button by its number is always heard.
+// line that names the last usable button by its number is always heard.
 //
 // Input: one byte that shapes the alert (bits 0-2: 0 to 4 buttons, modulo 5;
 // bits 3-6: which are disabled), then what the user types.
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     alert.buttons[i].enabled = ((data[0] >> (3 + i)) & 1u) == 0;
   }
   const std::string typed(reinterpret_cast<const char*>(data) + 1, size - 1);
-  std::size_t usable = 0;
-  while (usable < alert.buttons.size() && !alert.buttons[usable].enabled) ++usable;
-  const std::string tries[] = {typed, typed + "\n" + std::to_string(usable + 1) + "\n"};
+  std::size_t last = alert.buttons.size();  // the number of the last usable button, or 0
+  while (last > 0 && !alert.buttons[last - 1].enabled) --last;
+  const std::string tries[] = {typed, typed + "\n" + std::to_string(last) + "\n"};
   for (const std::string& answers : tries) {
     std::istringstream in(answers);
     std::ostringstream out;
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (alert.buttons.empty()) fuzzCheck(response == kAlertFirstButtonReturn, "an acknowledgement answered otherwise");
     else if (response != kAlertDismissed)
       fuzzCheck(index < alert.buttons.size() && alert.buttons[index].enabled, "the answer is no button that can be chosen");
-    else fuzzCheck(&answers == tries || usable == alert.buttons.size(), "a usable number went unheard");
+    else fuzzCheck(&answers == tries || last == 0, "a usable number went unheard");
   }
   return 0;
 }
