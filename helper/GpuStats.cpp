@@ -14,10 +14,12 @@ constexpr std::array<std::string_view, 4> kNamedStatistics{
     "Device Utilization %", "GPU Activity(%)", "GPU Core Utilization", "deviceUtilizationPercent"};
 constexpr std::array<std::string_view, 2> kScanWords{"utilization", "activity"};
 
-const StatValue* namedStatistic(const StatsTable& statistics) {
+using Statistic = StatsTable::value_type;
+
+const Statistic* namedStatistic(const StatsTable& statistics) {
   for (const std::string_view name : kNamedStatistics)
-    for (const auto& [key, value] : statistics)
-      if (key == name) return &value;
+    for (const Statistic& statistic : statistics)
+      if (statistic.first == name) return &statistic;
   return nullptr;
 }
 
@@ -26,20 +28,14 @@ bool isNumber(const StatValue& value) {
          std::holds_alternative<bool>(value);
 }
 
-const StatValue* scannedStatistic(const StatsTable& statistics) {
+const Statistic* scannedStatistic(const StatsTable& statistics) {
   std::string lowered;
-  for (const auto& [key, value] : statistics) {
-    asciiLowerInto(key, lowered);
+  for (const Statistic& statistic : statistics) {
+    asciiLowerInto(statistic.first, lowered);
     for (const std::string_view word : kScanWords)
-      if (lowered.find(word) != std::string::npos && isNumber(value)) return &value;
+      if (lowered.find(word) != std::string::npos && isNumber(statistic.second)) return &statistic;
   }
   return nullptr;
-}
-
-// A named key decides even when its value is 0 or not a number at all.
-const StatValue* chooseStatistic(const StatsTable& statistics) {
-  const StatValue* named = namedStatistic(statistics);
-  return named ? named : scannedStatistic(statistics);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -84,10 +80,20 @@ double leadingDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
+}  // namespace
+
+// A named key decides even when its value is 0 or not a number at all.
+std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& statistics) {
+  if (const Statistic* named = namedStatistic(statistics)) return UtilizationStatistic{named->first, named->second, true};
+  if (const Statistic* scanned = scannedStatistic(statistics))
+    return UtilizationStatistic{scanned->first, scanned->second, false};
+  return std::nullopt;
+}
+
 // A whole number is always a percentage: taken as a fraction, a GPU at 1 %
 // would read as fully busy. Other numbers are percentages only above 1. NaN
 // and infinity are no figure.
-std::optional<float> fractionOf(const StatValue& value) {
+std::optional<float> utilizationFraction(const StatValue& value) {
   if (const auto* whole = std::get_if<std::int64_t>(&value)) return static_cast<float>(*whole) / 100.0f;
   double reading = 0.0;
   if (const auto* real = std::get_if<double>(&value)) reading = *real;
@@ -99,21 +105,10 @@ std::optional<float> fractionOf(const StatValue& value) {
   return u > 1.0f ? u / 100.0f : u;
 }
 
-}  // namespace
-
-std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& statistics) {
-  const StatValue* chosen = chooseStatistic(statistics);
-  for (const auto& [key, value] : statistics)
-    if (&value == chosen) return UtilizationStatistic{key, value, chosen == namedStatistic(statistics)};
-  return std::nullopt;
-}
-
-std::optional<float> utilizationFraction(const StatValue& statistic) { return fractionOf(statistic); }
-
 float raiseUtilization(float maximum, const StatsTable& statistics) {
-  const StatValue* statistic = chooseStatistic(statistics);
+  const std::optional<UtilizationStatistic> statistic = utilizationStatistic(statistics);
   if (!statistic) return maximum;
-  const std::optional<float> fraction = fractionOf(*statistic);
+  const std::optional<float> fraction = utilizationFraction(statistic->value);
   if (!fraction) return maximum;
   return static_cast<float>(std::fmax(maximum, std::fmin(*fraction, 1.0)));
 }
