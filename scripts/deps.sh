@@ -32,6 +32,7 @@ packages=(
   util-linux                       # setsid, unshare: namespaces for the process tests
   iproute2                         # loopback up in each test's network namespace
   locales                          # a comma-decimal locale for the telemetry-line test
+  clang-format black               # the formatters CI holds every source to
 )
 if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then
   packages+=(libclang-rt-14-dev)  # libFuzzer
