@@ -55,11 +55,13 @@ std::vector<std::string> writeSensorTree(const std::string& root) {
   fs::remove_all(root);
   std::vector<std::string> walk;
   for (int index = 0; index < 4; ++index) {
-    const auto chipFiles = writeChip(fs::path(root) / "class/hwmon" / ("hwmon" + std::to_string(index)), kChips[index], index);
+    const auto chipFiles =
+        writeChip(fs::path(root) / "class/hwmon" / ("hwmon" + std::to_string(index)), kChips[index], index);
     walk.insert(walk.end(), chipFiles.begin(), chipFiles.end());
   }
   std::vector<std::string> cycle;
-  for (int reading = 0; reading < kThermalReadingsPerCycle; ++reading) cycle.insert(cycle.end(), walk.begin(), walk.end());
+  for (int reading = 0; reading < kThermalReadingsPerCycle; ++reading)
+    cycle.insert(cycle.end(), walk.begin(), walk.end());
   const auto drmFiles = writeDrm(fs::path(root) / "class/drm");
   cycle.insert(cycle.end(), drmFiles.begin(), drmFiles.end());
   return cycle;

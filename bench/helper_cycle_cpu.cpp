@@ -18,12 +18,14 @@ long long mainThreadTicks(pid_t pid) {
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   long long utime = 0, stime = 0;
   // After the command's closing parenthesis: state (field 3) ... utime (14), stime (15).
-  std::sscanf(text.c_str() + text.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &utime, &stime);
+  std::sscanf(text.c_str() + text.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &utime,
+              &stime);
   return utime + stime;
 }
 
 long long monotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace

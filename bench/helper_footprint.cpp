@@ -4,9 +4,9 @@
 // its floor: a thread that does nothing but the same 10 ms sleep, measured the
 // same way in the same run.
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -30,9 +30,7 @@ long long cpuNs(const std::string& task) {
   return runtime;
 }
 
-long long helperCpuNs(pid_t pid) {
-  return cpuNs("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid));
-}
+long long helperCpuNs(pid_t pid) { return cpuNs("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid)); }
 
 // What a bare 10 ms sleep costs one thread per wake-up on this machine.
 double sleepFloorUs(int cycles) {

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   const auto middle = costs.begin() + static_cast<long>(costs.size() / 2);
   std::nth_element(costs.begin(), middle, costs.end());
   std::printf("sample_cpu_us %.1f\ncpuTemp %.1f\ncpuTempAvg %.1f\ngpuTemp %.1f\ngpuUtil %.3f\n",
-              static_cast<double>(*middle) / 1000.0, static_cast<double>(readings[0]),
-              static_cast<double>(readings[1]), static_cast<double>(readings[2]), static_cast<double>(readings[3]));
+              static_cast<double>(*middle) / 1000.0, static_cast<double>(readings[0]), static_cast<double>(readings[1]),
+              static_cast<double>(readings[2]), static_cast<double>(readings[3]));
   return 0;
 }

@@ -17,12 +17,18 @@ import time
 
 def run_once(argv):
     start = time.monotonic()
-    pid = os.posix_spawnp(argv[0], argv, os.environ,
-                          file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)])
+    pid = os.posix_spawnp(
+        argv[0],
+        argv,
+        os.environ,
+        file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)],
+    )
     _, status, usage = os.wait4(pid, 0)
     wall_us = (time.monotonic() - start) * 1e6
     if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"spawn_cpu: {shlex.join(argv)} failed with status {os.waitstatus_to_exitcode(status)}")
+        sys.exit(
+            f"spawn_cpu: {shlex.join(argv)} failed with status {os.waitstatus_to_exitcode(status)}"
+        )
     return (usage.ru_utime + usage.ru_stime) * 1e6, wall_us
 
 

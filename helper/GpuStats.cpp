@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kNamedStatistics{
-    "Device Utilization %", "GPU Activity(%)", "GPU Core Utilization", "deviceUtilizationPercent"};
+constexpr std::array<std::string_view, 4> kNamedStatistics{"Device Utilization %", "GPU Activity(%)",
+                                                           "GPU Core Utilization", "deviceUtilizationPercent"};
 constexpr std::array<std::string_view, 2> kScanWords{"utilization", "activity"};
 
 using Statistic = StatsTable::value_type;
@@ -84,7 +84,8 @@ double leadingDecimal(std::string_view text) {
 
 // A named key decides even when its value is 0 or not a number at all.
 std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& statistics) {
-  if (const Statistic* named = namedStatistic(statistics)) return UtilizationStatistic{named->first, named->second, true};
+  if (const Statistic* named = namedStatistic(statistics))
+    return UtilizationStatistic{named->first, named->second, true};
   if (const Statistic* scanned = scannedStatistic(statistics))
     return UtilizationStatistic{scanned->first, scanned->second, false};
   return std::nullopt;

@@ -55,7 +55,8 @@ std::string figure(double value, bool single = false) {
   char text[40];
   for (int digits = 1; digits <= 17; ++digits) {
     std::snprintf(text, sizeof text, "%.*g", digits, value);
-    const bool exact = single ? std::strtof(text, nullptr) == static_cast<float>(value) : std::strtod(text, nullptr) == value;
+    const bool exact =
+        single ? std::strtof(text, nullptr) == static_cast<float>(value) : std::strtod(text, nullptr) == value;
     if (exact && std::string_view(text).find('e') == std::string_view::npos) return text;
   }
   std::snprintf(text, sizeof text, "%.17g", value);
@@ -65,8 +66,11 @@ std::string figure(double value, bool single = false) {
 // The length of the well-formed UTF-8 sequence that starts `text`, or 0.
 std::size_t utf8Length(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  const std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
   if (length == 0 || length > text.size()) return 0;
   for (std::size_t k = 1; k < length; ++k)
     if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return 0;
@@ -141,7 +145,8 @@ std::string valueJson(const StatValue& value) {
 const char* acceleratorStatus(const AcceleratorReport& accelerator) {
   if (!accelerator.hasStatistics) return "no statistics";
   if (!accelerator.statistic) return "no usable key";
-  if (!accelerator.fraction) return std::holds_alternative<StatOther>(accelerator.value) ? "not a number" : "NaN or infinite";
+  if (!accelerator.fraction)
+    return std::holds_alternative<StatOther>(accelerator.value) ? "not a number" : "NaN or infinite";
   return "counted";
 }
 
@@ -166,8 +171,8 @@ SensorReport takeSensorReport() {
   report.cpuTempAvg = cpuTemperatureAvgOf(catalogue);
   report.gpuTemp = gpuTemperatureOf(catalogue);
   report.accelerators = walkAccelerators(report.gpuUtil);
-  const TelemetryLine line = formatTelemetryLine(report.cpuTemp.value, report.cpuTempAvg.value, report.gpuTemp,
-                                                 report.gpuUtil);
+  const TelemetryLine line =
+      formatTelemetryLine(report.cpuTemp.value, report.cpuTempAvg.value, report.gpuTemp, report.gpuUtil);
   report.line.assign(line.bytes, line.size);
   return report;
 }
@@ -187,8 +192,9 @@ std::string reportJson(const SensorReport& report) {
   separator = "\n    ";
   for (const AcceleratorReport& accelerator : report.accelerators) {
     const bool chosen = accelerator.statistic.has_value();
-    out += separator + std::string("{\"name\": ") + quoted(accelerator.name) + ", \"statistic\": " +
-           json(accelerator.statistic) + ", \"foundBy\": " + (chosen ? quoted(accelerator.named ? "name" : "scan") : "null") +
+    out += separator + std::string("{\"name\": ") + quoted(accelerator.name) +
+           ", \"statistic\": " + json(accelerator.statistic) +
+           ", \"foundBy\": " + (chosen ? quoted(accelerator.named ? "name" : "scan") : "null") +
            ", \"value\": " + (chosen ? valueJson(accelerator.value) : "null") +
            ", \"type\": " + (chosen ? quoted(valueType(accelerator.value)) : "null") +
            ", \"fraction\": " + (accelerator.fraction ? figure(*accelerator.fraction, true) : "null") +
@@ -198,11 +204,12 @@ std::string reportJson(const SensorReport& report) {
   const auto reading = [](float value, const char* source) {
     return "{\"value\": " + figure(value, true) + ", \"from\": " + quoted(source) + "}";
   };
-  return out + "\n  ],\n  \"readings\": {\n    \"cpuTemp\": " + reading(report.cpuTemp.value, cpuSource(report.cpuTemp)) +
+  return out +
+         "\n  ],\n  \"readings\": {\n    \"cpuTemp\": " + reading(report.cpuTemp.value, cpuSource(report.cpuTemp)) +
          ",\n    \"cpuTempAvg\": " + reading(report.cpuTempAvg.value, cpuSource(report.cpuTempAvg)) +
          ",\n    \"gpuTemp\": " + reading(report.gpuTemp, "gpu marker") +
-         ",\n    \"gpuUtil\": " + reading(report.gpuUtil, "accelerators") + "\n  },\n  \"line\": " +
-         quoted(report.line) + "\n}\n";
+         ",\n    \"gpuUtil\": " + reading(report.gpuUtil, "accelerators") +
+         "\n  },\n  \"line\": " + quoted(report.line) + "\n}\n";
 }
 
 std::string reportText(const SensorReport& report) {
@@ -232,14 +239,16 @@ std::string reportText(const SensorReport& report) {
     out += "  " + padded(quoted(accelerator.name), 24) + " " + verdict + "\n";
   }
   const auto source = [](const CpuFigure& cpu, const char* what) {
-    return std::string(what) + (cpu.fromAllSensors ? " of all sensors: no CPU sensor has a reading" : " of the CPU sensors");
+    return std::string(what) +
+           (cpu.fromAllSensors ? " of all sensors: no CPU sensor has a reading" : " of the CPU sensors");
   };
   char readings[512];
-  std::snprintf(readings, sizeof readings,
-                "\nReadings\n  cpuTemp     %5.1f  %s\n  cpuTempAvg  %5.1f  %s\n  gpuTemp     %5.1f  hottest GPU sensor\n"
-                "  gpuUtil     %5.3f  busiest accelerator\n",
-                static_cast<double>(report.cpuTemp.value), source(report.cpuTemp, "hottest").c_str(),
-                static_cast<double>(report.cpuTempAvg.value), source(report.cpuTempAvg, "mean").c_str(),
-                static_cast<double>(report.gpuTemp), static_cast<double>(report.gpuUtil));
+  std::snprintf(
+      readings, sizeof readings,
+      "\nReadings\n  cpuTemp     %5.1f  %s\n  cpuTempAvg  %5.1f  %s\n  gpuTemp     %5.1f  hottest GPU sensor\n"
+      "  gpuUtil     %5.3f  busiest accelerator\n",
+      static_cast<double>(report.cpuTemp.value), source(report.cpuTemp, "hottest").c_str(),
+      static_cast<double>(report.cpuTempAvg.value), source(report.cpuTempAvg, "mean").c_str(),
+      static_cast<double>(report.gpuTemp), static_cast<double>(report.gpuUtil));
   return out + readings + "\nThe line the helper would send now:\n" + report.line;
 }

@@ -23,8 +23,8 @@ TelemetryLine formatTelemetryLine(float cpuTemp, float cpuTempAvg, float gpuTemp
   const locale_t previous = uselocale(numericLocale());
   const int n = snprintf(line.bytes, sizeof line.bytes,
                          "{\"cpuTemp\":%.1f,\"cpuTempAvg\":%.1f,\"gpuTemp\":%.1f,\"gpuUtil\":%.3f}\n",
-                         static_cast<double>(cpuTemp), static_cast<double>(cpuTempAvg),
-                         static_cast<double>(gpuTemp), static_cast<double>(gpuUtil));
+                         static_cast<double>(cpuTemp), static_cast<double>(cpuTempAvg), static_cast<double>(gpuTemp),
+                         static_cast<double>(gpuUtil));
   uselocale(previous);
   line.size = (n > 0 && static_cast<std::size_t>(n) < sizeof line.bytes) ? static_cast<std::size_t>(n) : 0;
   return line;

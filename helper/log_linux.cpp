@@ -25,8 +25,9 @@ int formatPrefix(char* out, size_t size) {
   localtime_r(&now.tv_sec, &local);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  const int n = snprintf(out, size, "%s.%03d %s[%d:%ld] ", stamp, static_cast<int>(now.tv_usec / 1000),
-                         program_invocation_short_name, static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)));
+  const int n =
+      snprintf(out, size, "%s.%03d %s[%d:%ld] ", stamp, static_cast<int>(now.tv_usec / 1000),
+               program_invocation_short_name, static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)));
   if (n < 0) return 0;
   return n < static_cast<int>(size) ? n : static_cast<int>(size) - 1;
 }
@@ -52,6 +53,5 @@ void helperLog(const char* format, ...) {
   for (int i = 0; i < copied; ++i) line[length + i] = message[i];
   length += copied;
   line[length++] = '\n';
-  while (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0 && errno == EINTR) {
-  }
+  while (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0 && errno == EINTR) {}
 }

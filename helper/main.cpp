@@ -26,8 +26,7 @@ constexpr double kCyclePause = PELAGRIN_CYCLE_SECONDS;
 void sleepSeconds(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
   timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
 }
 
 }  // namespace
@@ -61,7 +60,8 @@ int main(int, char**) {
   helperLog("[Helper] Listening on 127.0.0.1:%d", kPort);
 
   pthread_t acceptor;
-  if (pthread_create(&acceptor, nullptr, acceptThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(listenFd))) != 0) {
+  if (pthread_create(&acceptor, nullptr, acceptThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(listenFd))) !=
+      0) {
     // Without the thread no client could ever connect; better to fail visibly.
     helperLog("[Helper] Failed to start accept thread");
     close(listenFd);

@@ -22,13 +22,17 @@ struct AgentConventions {
   const char* startFailureLead;
 };
 
-constexpr AgentConventions kLaunchdConventions{
-    "/Library/Application Support/Pelagrin", "/Library/LaunchAgents", "app.pelagrin.helper.plist", "plist",
-    TemplateFormat::PropertyList, "Helper installed but failed to start (launchctl error "};
+constexpr AgentConventions kLaunchdConventions{"/Library/Application Support/Pelagrin",
+                                               "/Library/LaunchAgents",
+                                               "app.pelagrin.helper.plist",
+                                               "plist",
+                                               TemplateFormat::PropertyList,
+                                               "Helper installed but failed to start (launchctl error "};
 
 constexpr AgentConventions kXdgConventions{
-    "/.local/share/Pelagrin", "/.config/autostart", "app.pelagrin.helper.desktop", "desktop",
-    TemplateFormat::DesktopEntry, "Helper installed but failed to start (error "};
+    "/.local/share/Pelagrin",      "/.config/autostart",
+    "app.pelagrin.helper.desktop", "desktop",
+    TemplateFormat::DesktopEntry,  "Helper installed but failed to start (error "};
 
 const AgentConventions& conventionsFor(AgentSystem system) {
   return system == AgentSystem::Launchd ? kLaunchdConventions : kXdgConventions;
@@ -93,14 +97,9 @@ void InstallerApp::applicationDidFinishLaunching() {
   prompt.buttons[1].enabled = installed;
 
   switch (platform_.runModal(prompt)) {
-    case kAlertFirstButtonReturn:
-      install();
-      break;
-    case kAlertSecondButtonReturn:
-      uninstall();
-      break;
-    default:
-      break;
+    case kAlertFirstButtonReturn: install(); break;
+    case kAlertSecondButtonReturn: uninstall(); break;
+    default: break;
   }
 }
 
@@ -178,7 +177,8 @@ int InstallerApp::startAgent(std::uint32_t userId) {
 
 std::vector<InstallerApp::Command> InstallerApp::stopCommands(std::uint32_t userId) const {
   if (system_ == AgentSystem::XdgAutostart) return {{kKillall, {binaryName_}}};
-  return {{kLaunchctl, {"bootout", agentTarget(userId)}}, {kLaunchctl, {"unload", plistPath()}}, {kKillall, {binaryName_}}};
+  return {
+      {kLaunchctl, {"bootout", agentTarget(userId)}}, {kLaunchctl, {"unload", plistPath()}}, {kKillall, {binaryName_}}};
 }
 
 std::vector<InstallerApp::Command> InstallerApp::startCommands(std::uint32_t userId) const {

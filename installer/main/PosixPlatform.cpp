@@ -51,6 +51,5 @@ int PosixPlatform::runShell(const std::string& executable, const std::vector<std
 void PosixPlatform::sleepFor(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
   timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
 }

@@ -107,8 +107,7 @@ FileError fillInstallPath(const std::string& text, const std::string& installDir
     filled = fillDesktopEntry(text, installDir);
     return std::nullopt;
   }
-  if (!fitsInXml(installDir))
-    return "The install folder's path holds a character that a property list cannot hold.";
+  if (!fitsInXml(installDir)) return "The install folder's path holds a character that a property list cannot hold.";
   filled = replaceAll(text, kInstallPathToken, escapeXml(installDir));
   return std::nullopt;
 }

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzedScript.assign(reinterpret_cast<const char*>(data), size);
   const float utilization = SystemHelper_getGPUUtilization();
   fuzzCheck(utilization >= 0.0f && utilization <= 1.0f, "utilization outside 0..1 or NaN");
-  for (std::size_t at = fuzzedScript.find("\ttext:"); at != std::string::npos; at = fuzzedScript.find("\ttext:", at + 1)) {
+  for (std::size_t at = fuzzedScript.find("\ttext:"); at != std::string::npos;
+       at = fuzzedScript.find("\ttext:", at + 1)) {
     const std::string text = fuzzedScript.substr(at + 6, fuzzedScript.find_first_of("\t\n", at + 6) - at - 6);
     fuzzCheck(utilizationFraction(text) == utilizationFraction(libcLeadingDecimal(text)),
               "a text figure reads differently from the number it spells");

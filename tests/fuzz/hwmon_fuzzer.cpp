@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const fs::path root =  // in memory where it can be
-      (fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) / ("hwmon-fuzz." + std::to_string(getpid()));
+      (fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) /
+      ("hwmon-fuzz." + std::to_string(getpid()));
   fs::remove_all(root / "class");
   std::string_view chips(reinterpret_cast<const char*>(data), size);
   std::size_t inputs = 0, yielded = 0;
@@ -32,8 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int n = 0; n < 18 && (n == 0 || !fields.empty()); ++n) {  // name, runtime_status, then label and input in turn
       const std::string_view field = fields.substr(0, fields.find('\x1E'));
       fields.remove_prefix(std::min(fields.size(), field.size() + 1));
-      const std::string file = n == 0 ? "name" : n == 1 ? "device/power/runtime_status"
-                                             : "temp" + std::to_string(n / 2) + (n % 2 ? "_input" : "_label");
+      const std::string file = n == 0   ? "name"
+                               : n == 1 ? "device/power/runtime_status"
+                                        : "temp" + std::to_string(n / 2) + (n % 2 ? "_input" : "_label");
       if (field != "\x1F") std::ofstream(chip / file, std::ios::binary) << field, inputs += n > 1 && n % 2;
     }
   }

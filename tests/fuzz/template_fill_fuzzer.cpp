@@ -39,7 +39,8 @@ std::optional<std::string> xmlText(const std::string& document, const char* quer
 std::optional<std::string> execProgram(const std::string& entry) {
   GKeyFile* keys = g_key_file_new();
   gchar* exec = g_key_file_load_from_data(keys, entry.data(), entry.size(), G_KEY_FILE_NONE, nullptr)
-                    ? g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr) : nullptr;
+                    ? g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr)
+                    : nullptr;
   std::string command = exec ? exec : "";
   bool fieldCode = false;
   for (std::size_t at = 0; (at = command.find('%', at)) != std::string::npos; command.erase(at++, 1))
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzCheck(fillInstallPath(plist, path, TemplateFormat::PropertyList, filled).has_value() != xml,
             "a property list refused a path XML can carry, or took one it cannot");
   fuzzCheck(!xml || xmlText(filled, "string(//key[.='ProgramArguments']/following-sibling::array[1]/string[1])") ==
-                        path + kHelperInBundle, "ProgramArguments does not read back as the install path");
+                        path + kHelperInBundle,
+            "ProgramArguments does not read back as the install path");
   fuzzCheck(fillInstallPath(entry, path, TemplateFormat::DesktopEntry, filled).has_value() != utf8,
             "a desktop entry refused a UTF-8 path, or took one that is not");
   fuzzCheck(!utf8 || execProgram(filled) == path + kHelperInBundle, "Exec does not read back as the install path");

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto index = static_cast<std::size_t>(response - kAlertFirstButtonReturn);
     if (alert.buttons.empty()) fuzzCheck(response == kAlertFirstButtonReturn, "an acknowledgement answered otherwise");
     else if (response != kAlertDismissed)
-      fuzzCheck(index < alert.buttons.size() && alert.buttons[index].enabled, "the answer is no button that can be chosen");
+      fuzzCheck(index < alert.buttons.size() && alert.buttons[index].enabled,
+                "the answer is no button that can be chosen");
     else fuzzCheck(&answers == tries || last == 0, "a usable number went unheard");
   }
   return 0;

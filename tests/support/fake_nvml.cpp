@@ -17,8 +17,8 @@ struct PciInfo {
   unsigned domain, bus, device, pciDeviceId, pciSubSystemId;
   char busId[32];
 };
-static nvmlDevice_st devices[] = {{61, 5, 0x0a, 0, "00000000:0A:00.0"}, {44, 3, 0x0b, 0x1f, "00000000:0B:1F.0"},
-                                  {40, 2, 0, 0, nullptr}};
+static nvmlDevice_st devices[] = {
+    {61, 5, 0x0a, 0, "00000000:0A:00.0"}, {44, 3, 0x0b, 0x1f, "00000000:0B:1F.0"}, {40, 2, 0, 0, nullptr}};
 
 __attribute__((constructor)) static void announce() { std::fputs("fake NVML loaded\n", stderr); }
 int nvmlInit_v2() {
@@ -27,9 +27,13 @@ int nvmlInit_v2() {
 }
 int nvmlDeviceGetCount_v2(unsigned* count) { return *count = 3, 0; }
 int nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_st** device) { return *device = &devices[index], 0; }
-int nvmlDeviceGetUtilizationRates(nvmlDevice_st* device, unsigned rates[2]) { return rates[0] = device->busyPercent, 0; }
+int nvmlDeviceGetUtilizationRates(nvmlDevice_st* device, unsigned rates[2]) {
+  return rates[0] = device->busyPercent, 0;
+}
 int nvmlDeviceGetTemperature(nvmlDevice_st* device, int, unsigned* celsius) { return *celsius = device->celsius, 0; }
-int nvmlDeviceGetName(nvmlDevice_st*, char* name, unsigned length) { return std::snprintf(name, length, "Fake Accelerator"), 0; }
+int nvmlDeviceGetName(nvmlDevice_st*, char* name, unsigned length) {
+  return std::snprintf(name, length, "Fake Accelerator"), 0;
+}
 #if !FAKE_NVML_WITHOUT_PCI_INFO
 int nvmlDeviceGetPciInfo_v3(nvmlDevice_st* device, PciInfo* pci) {
   if (!device->busId) return 3;  // NVML_ERROR_NOT_SUPPORTED

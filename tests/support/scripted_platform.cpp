@@ -55,7 +55,8 @@ void platformWalkAccelerators(const AcceleratorYield& yield) {
   if (std::getenv("PELAGRIN_FAKE_COUNTER")) return yield("counter", &counter);
   for (const auto& accelerator : scripted("accelerator")) {
     StatsTable statistics;
-    for (std::size_t i = 1; i + 1 < accelerator.size(); i += 2) statistics.emplace_back(accelerator[i], valueOf(accelerator[i + 1]));
+    for (std::size_t i = 1; i + 1 < accelerator.size(); i += 2)
+      statistics.emplace_back(accelerator[i], valueOf(accelerator[i + 1]));
     yield(accelerator[0], accelerator[1] == "~" ? nullptr : &statistics);
   }
 }

@@ -7,7 +7,9 @@ import pytest
 
 LINUX = sys.platform.startswith("linux")
 PORT = 27830
-LINE = re.compile(r'\{"cpuTemp":(\d+\.\d),"cpuTempAvg":(\d+\.\d),"gpuTemp":(\d+\.\d),"gpuUtil":([01]\.\d{3})\}\n\Z')
+LINE = re.compile(
+    r'\{"cpuTemp":(\d+\.\d),"cpuTempAvg":(\d+\.\d),"gpuTemp":(\d+\.\d),"gpuUtil":([01]\.\d{3})\}\n\Z'
+)
 linux_only = pytest.mark.skipif(not LINUX, reason="Linux only")
 
 
@@ -36,8 +38,12 @@ def own_loopback():
 
 class Helper:
     def __init__(self, command, env):
-        self.log = tempfile.TemporaryFile("a+b")  # appending, so where it writes never depends on our reads
-        self.proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stderr=self.log, env={**os.environ, **env})
+        self.log = tempfile.TemporaryFile(
+            "a+b"
+        )  # appending, so where it writes never depends on our reads
+        self.proc = subprocess.Popen(
+            command, stdin=subprocess.DEVNULL, stderr=self.log, env={**os.environ, **env}
+        )
         self.pid = self.proc.pid
 
     def stderr(self):
@@ -45,7 +51,11 @@ class Helper:
 
     def messages(self):
         """Each log entry from "[Helper]" on, without the prefix the log adds; a line still being written is none yet."""
-        return [line[line.index("[Helper]"):] for line in self.stderr().split("\n")[:-1] if "[Helper]" in line]
+        return [
+            line[line.index("[Helper]") :]
+            for line in self.stderr().split("\n")[:-1]
+            if "[Helper]" in line
+        ]
 
     def wait_log(self, text, timeout=3.0):
         return until(lambda: any(text in message for message in self.messages()), timeout)
@@ -54,7 +64,9 @@ class Helper:
 @pytest.fixture
 def start():
     helpers = []
-    yield lambda binary, env=None, wrap=(): helpers.append(Helper([*wrap, binary], env or {})) or helpers[-1]
+    yield lambda binary, env=None, wrap=(): helpers.append(
+        Helper([*wrap, binary], env or {})
+    ) or helpers[-1]
     for helper in helpers:
         helper.proc.kill(), helper.proc.wait()
 
@@ -65,6 +77,7 @@ class Client:
             self.sock, self.buffer = socket.socket(), b""
             rcvbuf and self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
             return self.sock.connect_ex(("127.0.0.1", PORT)) == 0 or self.sock.close()
+
         assert until(connected, timeout), "nothing listens on the port"
 
     def line(self, timeout=2.0):
@@ -72,7 +85,9 @@ class Client:
         deadline = time.monotonic() + timeout
         while b"\n" not in self.buffer:
             try:
-                data = select.select([self.sock], [], [], max(0, deadline - time.monotonic()))[0] and self.sock.recv(65536)
+                data = select.select([self.sock], [], [], max(0, deadline - time.monotonic()))[
+                    0
+                ] and self.sock.recv(65536)
             except ConnectionResetError:
                 data = b""
             if not data:

@@ -9,20 +9,29 @@ import pytest
 from conftest import Client, linux_only, until
 
 FIXTURES = Path(os.environ.get("FIXTURES", "."))
-TREES = [("desktop", "FAKE_NVML", "report.json"), ("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
-         ("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"), ("k10temp", None, "report.json"),
-         ("suspended-dgpu", "FAKE_NVML", "report.json"), ("no-hwmon", None, "report.json"),
-         ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json")]
+TREES = [
+    ("desktop", "FAKE_NVML", "report.json"),
+    ("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
+    ("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"),
+    ("k10temp", None, "report.json"),
+    ("suspended-dgpu", "FAKE_NVML", "report.json"),
+    ("no-hwmon", None, "report.json"),
+    ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
+]
 
 
 def printed(tool, env, *options):
-    result = subprocess.run([tool, *options], env={**os.environ, **env}, capture_output=True, text=True)
+    result = subprocess.run(
+        [tool, *options], env={**os.environ, **env}, capture_output=True, text=True
+    )
     assert result.returncode == 0 and result.stderr in ("", "fake NVML loaded\n"), result.stderr
     return result.stdout
 
 
 def matches(golden, text):
-    os.environ.get("PELAGRIN_BLESS") and golden.write_text(text)  # then read the diff before keeping it
+    os.environ.get("PELAGRIN_BLESS") and golden.write_text(
+        text
+    )  # then read the diff before keeping it
     return text == golden.read_text()
 
 
@@ -34,37 +43,60 @@ def report_and_helper_agree(start, tool, helper, env, golden):
     return helper, client
 
 
-@pytest.mark.parametrize("script", sorted(FIXTURES.glob("scripted/*.txt")), ids=lambda path: path.stem)
+@pytest.mark.parametrize(
+    "script", sorted(FIXTURES.glob("scripted/*.txt")), ids=lambda path: path.stem
+)
 def test_report_on_a_scripted_platform(start, script, tmp_path):
     walks, sensors = tmp_path / "walks", tmp_path / "sensors"
     sensors.write_bytes(script.read_bytes())
     env = {"PELAGRIN_SCRIPT": str(sensors), "PELAGRIN_WALK_LOG": str(walks)}
-    _, client = report_and_helper_agree(start, os.environ["SCRIPTED_REPORT"], os.environ["FAKE_HELPER"], env,
-                                        script.with_suffix(".json"))
+    _, client = report_and_helper_agree(
+        start,
+        os.environ["SCRIPTED_REPORT"],
+        os.environ["FAKE_HELPER"],
+        env,
+        script.with_suffix(".json"),
+    )
     before = len(walks.read_text())
     assert all(client.line() for _ in range(10))
     assert 27 <= len(walks.read_text()) - before <= 36, "every reading takes a catalogue of its own"
     sensors.write_text("")  # the sensors go: nothing of them may stay
-    assert until(lambda: client.line() == '{"cpuTemp":0.0,"cpuTempAvg":0.0,"gpuTemp":0.0,"gpuUtil":0.000}\n')
+    assert until(
+        lambda: client.line() == '{"cpuTemp":0.0,"cpuTempAvg":0.0,"gpuTemp":0.0,"gpuUtil":0.000}\n'
+    )
 
 
 @linux_only
-@pytest.mark.parametrize("tree, nvml, golden", TREES, ids=[f"{tree}-{nvml}" for tree, nvml, _ in TREES])
+@pytest.mark.parametrize(
+    "tree, nvml, golden", TREES, ids=[f"{tree}-{nvml}" for tree, nvml, _ in TREES]
+)
 def test_report_on_a_sysfs_tree(start, tree, nvml, golden):
-    env = {"PELAGRIN_TEST_SYSFS": str(FIXTURES / tree), "PELAGRIN_TEST_NVML": os.environ.get(nvml or "", "/none")}
-    helper, _ = report_and_helper_agree(start, os.environ["TREE_REPORT"], os.environ["TREE_HELPER"], env,
-                                        FIXTURES / tree / golden)
+    env = {
+        "PELAGRIN_TEST_SYSFS": str(FIXTURES / tree),
+        "PELAGRIN_TEST_NVML": os.environ.get(nvml or "", "/none"),
+    }
+    helper, _ = report_and_helper_agree(
+        start, os.environ["TREE_REPORT"], os.environ["TREE_HELPER"], env, FIXTURES / tree / golden
+    )
     # NVML starts once a process, a failed start is retried at most once a minute, and a library that
     # cannot serve is unloaded.
     assert helper.stderr().count("fake NVML loaded") == (nvml is not None)
     with open(f"/proc/{helper.pid}/maps") as maps:
-        assert (nvml is not None and os.environ[nvml] in maps.read()) == (nvml in ("FAKE_NVML", "FAKE_NVML_WITHOUT_PCI_INFO"))
+        assert (nvml is not None and os.environ[nvml] in maps.read()) == (
+            nvml in ("FAKE_NVML", "FAKE_NVML_WITHOUT_PCI_INFO")
+        )
     if tree == "desktop" and nvml == "FAKE_NVML":
         assert matches(FIXTURES / tree / "report.txt", printed(os.environ["TREE_REPORT"], env))
 
 
 def test_usage_and_options():
     tool = os.environ["REPORT"]
-    assert subprocess.run([tool, "--help"], capture_output=True, text=True).stdout.startswith("usage: pelagrin-sensors")
+    assert subprocess.run([tool, "--help"], capture_output=True, text=True).stdout.startswith(
+        "usage: pelagrin-sensors"
+    )
     wrong = subprocess.run([tool, "--jsn"], capture_output=True, text=True)
-    assert wrong.returncode == 2 and wrong.stdout == "" and 'unknown option "--jsn"\nusage:' in wrong.stderr
+    assert (
+        wrong.returncode == 2
+        and wrong.stdout == ""
+        and 'unknown option "--jsn"\nusage:' in wrong.stderr
+    )

@@ -28,7 +28,7 @@ struct Scenario {
   std::string name;
   std::deque<int> answers;
   int bootstrap = 1, load = 1;
-  std::string failing{};                  // the one request that fails, with "refused"
+  std::string failing{};  // the one request that fails, with "refused"
   std::set<std::string> existing{kBundle};
   std::string agentTemplate = "<string>__INSTALL_PATH__</string>", home = kHome;
 };
@@ -39,7 +39,8 @@ struct RecordingPlatform : Platform {
 
   int runModal(const Alert& alert) override {
     record << "alert " << static_cast<int>(alert.style) << " " << alert.title << ": " << alert.informativeText;
-    for (const AlertButton& button : alert.buttons) record << " [" << button.title << (button.enabled ? "]" : " (off)]");
+    for (const AlertButton& button : alert.buttons)
+      record << " [" << button.title << (button.enabled ? "]" : " (off)]");
     scenario.answers.push_back(kAlertDismissed);  // once the answers run out
     const int answer = scenario.answers.front();
     return record << "\n", scenario.answers.pop_front(), answer;
@@ -89,8 +90,16 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {"install-neither-starts-it", {1000}, 5, 1},
       {"install-neither-starts-it-negative", {1000}, 5, -2},
       {"install-folder-fails", {1000}, 0, 1, "mkdir " + kInstallDir},
-      {"install-copy-fails", {1000}, 0, 1, "copy /Apps/HelperInstaller.app/Contents/Resources/PelagrinHelper.app " + kBundle},
-      {"install-template-unreadable", {1000}, 0, 1, "read /Apps/HelperInstaller.app/Contents/Resources/app.pelagrin.helper.plist"},
+      {"install-copy-fails",
+       {1000},
+       0,
+       1,
+       "copy /Apps/HelperInstaller.app/Contents/Resources/PelagrinHelper.app " + kBundle},
+      {"install-template-unreadable",
+       {1000},
+       0,
+       1,
+       "read /Apps/HelperInstaller.app/Contents/Resources/app.pelagrin.helper.plist"},
       {"install-placeholders", {1000}, 0, 1, "", {}, "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
       {"install-shipped-template", {1000}, 0, 1, "", {}, shipped},
       {"install-home-no-plist-can-hold", {1000}, 0, 1, "", {}, shipped, "/Users/bell\x07"},

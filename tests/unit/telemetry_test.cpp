@@ -11,5 +11,6 @@ TEST(TelemetryLine, PrintsAFullStopWhateverTheLocale) {
   if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed: the locale was not tried";
   const TelemetryLine line = formatTelemetryLine(64.45f, 37.25f, 0.5f, 0.9995f);
   std::setlocale(LC_ALL, "C");
-  EXPECT_EQ(std::string(line.bytes, line.size), "{\"cpuTemp\":64.4,\"cpuTempAvg\":37.2,\"gpuTemp\":0.5,\"gpuUtil\":0.999}\n");
+  EXPECT_EQ(std::string(line.bytes, line.size),
+            "{\"cpuTemp\":64.4,\"cpuTempAvg\":37.2,\"gpuTemp\":0.5,\"gpuUtil\":0.999}\n");
 }

@@ -48,8 +48,7 @@ std::vector<NumberedEntry> numberedEntries(const Directory& directory, std::stri
   }
   rewinddir(listing);
   while (const dirent* entry = readdir(listing)) {
-    if (const auto number = numberBetween(entry->d_name, prefix, suffix))
-      entries.push_back({*number, entry->d_name});
+    if (const auto number = numberBetween(entry->d_name, prefix, suffix)) entries.push_back({*number, entry->d_name});
   }
   closedir(listing);
   std::sort(entries.begin(), entries.end(),

@@ -27,9 +27,8 @@ std::string trimmed(const std::string& text) {
 }
 
 bool sameTitle(const std::string& answer, const std::string& title) {
-  return std::equal(answer.begin(), answer.end(), title.begin(), title.end(), [](unsigned char a, unsigned char b) {
-    return std::tolower(a) == std::tolower(b);
-  });
+  return std::equal(answer.begin(), answer.end(), title.begin(), title.end(),
+                    [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
 }
 
 // The index of the button the answer names, by number from 1 or by title.
@@ -62,7 +61,8 @@ void askForAnswer(std::size_t buttonCount, std::ostream& out) {
 
 int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
   const bool acknowledgeOnly = alert.buttons.empty();
-  const std::vector<AlertButton> buttons = acknowledgeOnly ? std::vector<AlertButton>{{kDefaultButtonTitle, true}} : alert.buttons;
+  const std::vector<AlertButton> buttons =
+      acknowledgeOnly ? std::vector<AlertButton>{{kDefaultButtonTitle, true}} : alert.buttons;
   drawAlert(alert, buttons, out);
   for (;;) {
     askForAnswer(buttons.size(), out);
@@ -75,7 +75,8 @@ int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
     if (acknowledgeOnly && answer.empty()) return kAlertFirstButtonReturn;
     const std::optional<std::size_t> index = chosenIndex(answer, buttons);
     if (index && buttons[*index].enabled) return kAlertFirstButtonReturn + static_cast<int>(*index);
-    out << (index ? "\"" + buttons[*index].title + "\" is unavailable." : "\"" + answer + "\" is not one of the choices.")
+    out << (index ? "\"" + buttons[*index].title + "\" is unavailable."
+                  : "\"" + answer + "\" is not one of the choices.")
         << '\n';
   }
 }

@@ -59,7 +59,8 @@ class MacPlatform final : public PosixPlatform {
   // code signature depends on.
   FileError copyItem(const std::string& from, const std::string& to) override {
     struct stat existing {};
-    if (lstat(to.c_str(), &existing) == 0) return describeFileError("copy \"" + from + "\" to", to, std::strerror(EEXIST));
+    if (lstat(to.c_str(), &existing) == 0)
+      return describeFileError("copy \"" + from + "\" to", to, std::strerror(EEXIST));
     if (copyfile(from.c_str(), to.c_str(), nullptr, COPYFILE_ALL | COPYFILE_RECURSIVE) != 0) {
       return describeFileError("copy \"" + from + "\" to", to, std::strerror(errno));
     }

@@ -16,7 +16,8 @@ typedef NSInteger NSModalResponse;
 typedef NSUInteger NSAlertStyle;
 enum : NSUInteger { NSAlertStyleWarning = 0, NSAlertStyleInformational = 1, NSAlertStyleCritical = 2 };
 
-__attribute__((objc_root_class)) @interface NSObject
+__attribute__((objc_root_class))
+@interface NSObject
 + (instancetype)alloc;
 - (instancetype)init;
 @end
@@ -57,9 +58,9 @@ NSString* NSHomeDirectory(void);
 @property(weak) id<NSApplicationDelegate> delegate;
 - (void)run;
 - (void)terminate:(id)sender;
-- (void)activateIgnoringOtherApps:(BOOL)flag __attribute__((availability(macos, introduced=10.0, deprecated=14.0)));
+- (void)activateIgnoringOtherApps:(BOOL)flag __attribute__((availability(macos, introduced = 10.0, deprecated = 14.0)));
 #if __MAC_OS_X_VERSION_MAX_ALLOWED >= 140000
-- (void)activate __attribute__((availability(macos, introduced=14.0)));
+- (void)activate __attribute__((availability(macos, introduced = 14.0)));
 #endif
 @end
 

@@ -19,7 +19,8 @@ typedef unsigned char Boolean;
 typedef long CFIndex, CFNumberType;
 typedef unsigned long CFTypeID;
 typedef uint32_t CFStringEncoding, IOOptionBits;
-typedef const void *CFTypeRef, *CFAllocatorRef, *CFStringRef, *CFNumberRef, *CFBooleanRef, *CFArrayRef, *CFDictionaryRef;
+typedef const void *CFTypeRef, *CFAllocatorRef, *CFStringRef, *CFNumberRef, *CFBooleanRef, *CFArrayRef,
+    *CFDictionaryRef;
 typedef void *CFMutableDictionaryRef, *IOHIDEventSystemClientRef, *IOHIDServiceClientRef;
 typedef int kern_return_t;
 typedef unsigned int mach_port_t, io_object_t, io_iterator_t, io_registry_entry_t;
@@ -52,9 +53,15 @@ inline Object whole(double n) { return {.kind = Kind::Number, .number = n}; }
 inline Object dictionary(std::vector<Object> items) { return {.kind = Kind::Dictionary, .items = std::move(items)}; }
 
 // Left out: a service without "Product" or a temperature event, an accelerator without "PerformanceStatistics".
-struct Service { std::optional<Object> product; std::optional<double> reading; };
+struct Service {
+  std::optional<Object> product;
+  std::optional<double> reading;
+};
 enum class Copy { Table, Fails, GivesNothing };
-struct Accelerator { Copy copy = Copy::Table; std::optional<Object> statistics; };
+struct Accelerator {
+  Copy copy = Copy::Table;
+  std::optional<Object> statistics;
+};
 struct Script {
   bool clientFails = false, servicesFail = false, matchingFails = false, queryFails = false;
   std::vector<Service> services{};
@@ -71,7 +78,9 @@ Ref handOut(Object object) {
   object.owned = true;
   return reinterpret_cast<Ref>(&handedOut.emplace_back(std::move(object)));
 }
-inline io_object_t handOutHandle(Object object) { return handOut(std::move(object)), static_cast<io_object_t>(handedOut.size()); }
+inline io_object_t handOutHandle(Object object) {
+  return handOut(std::move(object)), static_cast<io_object_t>(handedOut.size());
+}
 
 inline Object* within(Object& holder, const void* ref) {
   if (&holder == ref) return &holder;
@@ -166,13 +175,16 @@ inline CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, con
   for (standin::Object& item : items) item.owned = false;
   return standin::handOut(standin::dictionary(items));
 }
-inline CFIndex CFDictionaryGetCount(CFDictionaryRef dict) { return static_cast<CFIndex>(use(dict, Kind::Dictionary).items.size() / 2); }
+inline CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
+  return static_cast<CFIndex>(use(dict, Kind::Dictionary).items.size() / 2);
+}
 inline const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
   return standin::find(use(dict, Kind::Dictionary), use(key, Kind::Text).text);
 }
 inline void CFDictionaryGetKeysAndValues(CFDictionaryRef dict, const void** keys, const void** values) {
   const standin::Object& object = use(dict, Kind::Dictionary);
-  for (std::size_t i = 0; i + 1 < object.items.size(); i += 2) *keys++ = &object.items[i], *values++ = &object.items[i + 1];
+  for (std::size_t i = 0; i + 1 < object.items.size(); i += 2)
+    *keys++ = &object.items[i], *values++ = &object.items[i + 1];
 }
 
 inline IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
@@ -189,7 +201,8 @@ inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, C
 inline CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) {
   use(client, Kind::Client);
   std::vector<standin::Object> services;
-  for (std::size_t i = 0; i < standin::script.services.size(); ++i) services.push_back({.kind = Kind::Service, .index = i});
+  for (std::size_t i = 0; i < standin::script.services.size(); ++i)
+    services.push_back({.kind = Kind::Service, .index = i});
   return standin::script.servicesFail ? nullptr : standin::handOut({.kind = Kind::Array, .items = services});
 }
 inline CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key) {
@@ -197,8 +210,10 @@ inline CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, C
   const auto& product = standin::script.services.at(use(service, Kind::Service).index).product;
   return product ? standin::handOut(*product) : nullptr;
 }
-inline CFTypeRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type, int32_t options, int64_t time) {
-  if (type != 15 || options != 0 || time != 0) standin::errors.push_back("asked for another event than the temperature");
+inline CFTypeRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type, int32_t options,
+                                             int64_t time) {
+  if (type != 15 || options != 0 || time != 0)
+    standin::errors.push_back("asked for another event than the temperature");
   const auto& reading = standin::script.services.at(use(service, Kind::Service).index).reading;
   return reading ? standin::handOut({.kind = Kind::Event, .number = *reading}) : nullptr;
 }
@@ -228,7 +243,8 @@ inline kern_return_t IORegistryEntryCreateCFProperties(io_registry_entry_t entry
   const standin::Accelerator& scripted = standin::script.accelerators.at(use(entry).index);
   if (scripted.copy == standin::Copy::Fails) return 1;
   standin::Object table = standin::dictionary({standin::text("IOClass"), standin::text("AGXAccelerator")});
-  if (scripted.statistics) table.items.insert(table.items.end(), {standin::text("PerformanceStatistics"), *scripted.statistics});
+  if (scripted.statistics)
+    table.items.insert(table.items.end(), {standin::text("PerformanceStatistics"), *scripted.statistics});
   *properties = scripted.copy == standin::Copy::Table ? standin::handOut<CFMutableDictionaryRef>(table) : nullptr;
   return KERN_SUCCESS;
 }
