@@ -61,12 +61,34 @@ class Helper:
         return until(lambda: any(text in message for message in self.messages()), timeout)
 
 
+def require_free_port():
+    """Where the tests share the machine's loopback (a Mac), an installed helper already on the
+    port would answer in place of the one under test."""
+    probe = socket.socket()
+    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        probe.bind(("127.0.0.1", PORT))
+    except OSError:
+        pytest.fail(
+            f"127.0.0.1:{PORT} is taken, most likely by the installed helper: stop it with "
+            "`launchctl bootout gui/$UID/app.pelagrin.helper.plist` (or quit it) and test again",
+            pytrace=False,
+        )
+    finally:
+        probe.close()
+
+
 @pytest.fixture
 def start():
     helpers = []
-    yield lambda binary, env=None, wrap=(): helpers.append(
-        Helper([*wrap, binary], env or {})
-    ) or helpers[-1]
+
+    def launch(binary, env=None, wrap=()):
+        if not helpers:
+            require_free_port()
+        helpers.append(Helper([*wrap, binary], env or {}))
+        return helpers[-1]
+
+    yield launch
     for helper in helpers:
         helper.proc.kill(), helper.proc.wait()
 

@@ -54,6 +54,13 @@ def test_starts_in_order_streams_lines_and_a_second_helper_finds_the_port_taken(
         ]
 
 
+def test_a_port_already_taken_is_named_before_the_first_helper_starts(start):
+    holder = socket.create_server(("127.0.0.1", PORT))  # as an installed helper holds it on a Mac
+    with pytest.raises(pytest.fail.Exception, match=r"launchctl bootout gui/\$UID/app\.pelagrin"):
+        start(HELPER)
+    holder.close()
+
+
 def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_nothing_beyond_ipv4_loopback(
     start,
 ):
