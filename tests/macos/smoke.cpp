@@ -21,7 +21,7 @@ double threadCpuMicroseconds() {
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
-bool temperatureInRange(float celsius) { return celsius == 0.0f || (celsius > 0.0f && celsius <= 150.0f); }
+bool inRange(float celsius) { return celsius == 0.0f || (celsius > 0.0f && celsius <= 150.0f); }
 
 }  // namespace
 
@@ -33,14 +33,11 @@ int main() {
                                             SystemHelper_getGPUTemperature()};
     const float utilization = SystemHelper_getGPUUtilization();
     spent = threadCpuMicroseconds() - before;
-    for (const float celsius : temperatures) {
-      if (!temperatureInRange(celsius)) {
-        std::fprintf(stderr, "temperature out of range: %f\n", static_cast<double>(celsius));
-        return 1;
-      }
-    }
-    if (!(utilization >= 0.0f && utilization <= 1.0f)) {
-      std::fprintf(stderr, "utilization out of range: %f\n", static_cast<double>(utilization));
+    if (!std::all_of(temperatures.begin(), temperatures.end(), inRange) ||
+        !(utilization >= 0.0f && utilization <= 1.0f)) {
+      std::fprintf(stderr, "out of range: %.1f %.1f %.1f degrees, utilization %.3f\n",
+                   static_cast<double>(temperatures[0]), static_cast<double>(temperatures[1]),
+                   static_cast<double>(temperatures[2]), static_cast<double>(utilization));
       return 1;
     }
   }
