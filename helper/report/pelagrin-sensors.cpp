@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "SensorReport.h"
+#include "JsonForm.h"
+#include "SensorSample.h"
+#include "TextForm.h"
 
 namespace {
 
@@ -32,8 +34,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const SensorReport report = takeSensorReport();
-  const std::string text = json ? reportJson(report) : reportText(report);
+  const SensorSample sample = takeSensorSample();
+  const std::string text = json ? reportJson(sample) : reportText(sample);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return 0;
 }
