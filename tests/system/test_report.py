@@ -44,7 +44,7 @@ def report_and_helper_agree(start, tool, helper, env, golden):
 
 
 @pytest.mark.parametrize(
-    "script", sorted(FIXTURES.glob("scripted/*.txt")), ids=lambda path: path.stem
+    "script", sorted(FIXTURES.glob("scripted/*.script")), ids=lambda path: path.stem
 )
 def test_report_on_a_scripted_platform(start, script, tmp_path):
     walks, sensors = tmp_path / "walks", tmp_path / "sensors"
