@@ -23,23 +23,35 @@ std::size_t utf8Length(std::string_view text) {
   return length;
 }
 
+// The code point of a well-formed sequence of one or two bytes; longer ones
+// lie past U+07FF, beyond every control.
+unsigned shortCodePoint(std::string_view sequence) {
+  const auto lead = static_cast<unsigned char>(sequence[0]);
+  if (sequence.size() == 1) return lead;
+  if (sequence.size() == 2) return ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(sequence[1]) & 0x3Fu);
+  return 0x800;
+}
+
+bool isControl(unsigned point) { return point < 0x20 || (point >= 0x7F && point <= 0x9F); }
+
 }  // namespace
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";
   for (std::size_t at = 0, length; at < text.size(); at += length) {
     length = utf8Length(text.substr(at));
-    const auto c = static_cast<unsigned char>(text[at]);
+    const unsigned point = length == 0 ? 0 : shortCodePoint(text.substr(at, length));
     if (length == 0) {
       out += "\\ufffd";
       length = 1;
-    } else if (c == '"' || c == '\\') {
-      out += {'\\', static_cast<char>(c)};
-    } else if (c == '\n') {
+    } else if (point == '"' || point == '\\') {
+      out += {'\\', static_cast<char>(point)};
+    } else if (point == '\n') {
       out += "\\n";
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (isControl(point)) {
+      // C0, DEL and C1 alike: U+009B alone opens a terminal command.
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      std::snprintf(escape, sizeof escape, "\\u%04x", point);
       out += escape;
     } else {
       out += text.substr(at, length);

@@ -9,10 +9,12 @@
 namespace {
 
 std::string json(const std::optional<std::string>& text) { return text ? quoted(*text) : "null"; }
-std::string json(std::optional<double> number) {
-  if (!number) return "null";
-  return std::isfinite(*number) ? shortestDecimal(*number) : quoted(shortestDecimal(*number));
+// A figure; "nan", "inf" or "-inf" as text, since JSON has no number for them.
+std::string json(double number, bool single = false) {
+  const std::string figure = shortestDecimal(number, single);
+  return std::isfinite(number) ? figure : quoted(figure);
 }
+std::string json(std::optional<double> number) { return number ? json(*number) : "null"; }
 
 const char* className(const ServiceSample& service) {
   if (!service.name) return nullptr;
@@ -25,7 +27,7 @@ const char* cpuSource(const CpuFigure& cpu) { return cpu.fromAllSensors ? "all s
 
 std::string jsonValue(const StatValue& value) {
   if (const auto* whole = std::get_if<std::int64_t>(&value)) return std::to_string(*whole);
-  if (const auto* real = std::get_if<double>(&value)) return json(std::optional<double>(*real));
+  if (const auto* real = std::get_if<double>(&value)) return json(*real);
   if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
   if (const auto* text = std::get_if<std::string>(&value)) return quoted(*text);
   return "null";
@@ -51,12 +53,12 @@ std::string reportJson(const SensorSample& sample) {
            ", \"foundBy\": " + (chosen ? quoted(accelerator.named ? "name" : "scan") : "null") +
            ", \"value\": " + (chosen ? jsonValue(accelerator.value) : "null") +
            ", \"type\": " + (chosen ? quoted(valueType(accelerator.value)) : "null") +
-           ", \"fraction\": " + (accelerator.fraction ? shortestDecimal(*accelerator.fraction, true) : "null") +
+           ", \"fraction\": " + (accelerator.fraction ? json(*accelerator.fraction, true) : "null") +
            ", \"status\": " + quoted(acceleratorStatus(accelerator)) + "}";
     separator = ",\n    ";
   }
   const auto reading = [](float value, const char* source) {
-    return "{\"value\": " + shortestDecimal(value, true) + ", \"from\": " + quoted(source) + "}";
+    return "{\"value\": " + json(value, true) + ", \"from\": " + quoted(source) + "}";
   };
   return out +
          "\n  ],\n  \"readings\": {\n    \"cpuTemp\": " + reading(sample.cpuTemp.value, cpuSource(sample.cpuTemp)) +

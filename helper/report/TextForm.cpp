@@ -34,7 +34,7 @@ std::string reportText(const SensorSample& sample) {
     if (service.name && verdict.empty()) verdict = "other";
     const std::string status = serviceStatus(service);
     if (status != "counted") verdict += (verdict.empty() ? "left out: " : "; left out: ") + status;
-    if (service.admission == Admission::OutOfRange) verdict += " (0 or less, 150 or more)";
+    if (status == "out of range") verdict += " (0 or less, 150 or more)";
     out += "  " + padded(service.name ? quoted(*service.name) : "(no name)", 34) + " " +
            padded(service.reading ? shortestDecimal(*service.reading) + " \u00b0C" : "no reading", 12) + " " + verdict +
            "\n";
@@ -47,6 +47,7 @@ std::string reportText(const SensorSample& sample) {
       const std::string how = accelerator.named ? "named key" : "found by the scan";
       std::string outcome = accelerator.fraction ? "gives " + shortestDecimal(*accelerator.fraction, true) : verdict;
       if (accelerator.fraction && *accelerator.fraction > 1.0f) outcome += ", capped at 1";
+      if (accelerator.fraction && verdict != "counted") outcome += ", " + verdict;
       verdict = quoted(*accelerator.statistic) + " = " + jsonValue(accelerator.value) + " (" +
                 valueType(accelerator.value) + ", " + how + "): " + outcome;
     }

@@ -1,7 +1,9 @@
 // pelagrin-sensors: one sample of what the helper reads, and why each of its
 // four readings is what it is. It only reads, and needs no privileges.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "JsonForm.h"
 #include "SensorSample.h"
@@ -19,6 +21,15 @@ constexpr const char* kUsage =
     "  --json   the same as one JSON document, for a bug report\n"
     "  --help   this help\n";
 
+// Writes all of `text` to standard output; a write or flush that fails is an
+// error named on stderr, as coreutils do. A closed pipe still ends quietly,
+// by the default SIGPIPE.
+int printed(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return 0;
+  std::fprintf(stderr, "pelagrin-sensors: write error: %s\n", std::strerror(errno));
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -27,15 +38,12 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
+      return printed(kUsage);
     } else {
       std::fprintf(stderr, "pelagrin-sensors: unknown option \"%s\"\n%s", argv[i], kUsage);
       return 2;
     }
   }
   const SensorSample sample = takeSensorSample();
-  const std::string text = json ? reportJson(sample) : reportText(sample);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return 0;
+  return printed(json ? reportJson(sample) : reportText(sample));
 }

@@ -1,22 +1,44 @@
 """pelagrin-sensors over scripted platforms and sysfs fixture trees: its report
 against a golden file for each (PELAGRIN_BLESS=1 rewrites them), and its line
 against the one the helper sends over the same sensors, byte for byte."""
-import json, os, subprocess
+import json, os, signal, subprocess
 from pathlib import Path
+from typing import NamedTuple
 
 import pytest
 
 from conftest import Client, linux_only, until
 
 FIXTURES = Path(os.environ.get("FIXTURES", "."))
+
+
+class Tree(NamedTuple):
+    tree: str
+    nvml: str | None  # the variable naming the fake NVML build, or none
+    golden: str
+
+
 TREES = [
-    ("desktop", "FAKE_NVML", "report.json"),
-    ("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
-    ("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"),
-    ("k10temp", None, "report.json"),
-    ("suspended-dgpu", "FAKE_NVML", "report.json"),
-    ("no-hwmon", None, "report.json"),
-    ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
+    Tree("desktop", "FAKE_NVML", "report.json"),
+    Tree("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
+    Tree("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"),
+    Tree("k10temp", None, "report.json"),
+    Tree("suspended-dgpu", "FAKE_NVML", "report.json"),
+    Tree("no-hwmon", None, "report.json"),
+    Tree("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
+]
+
+
+class WriteFailure(NamedTuple):
+    stdout: str
+    returncode: int
+    stderr: str
+
+
+# A full disk is an error; a reader that went away ends the tool quietly, by SIGPIPE.
+WRITE_FAILURES = [
+    WriteFailure("/dev/full", 1, "pelagrin-sensors: write error: No space left on device\n"),
+    WriteFailure("a closed pipe", -signal.SIGPIPE, ""),
 ]
 
 
@@ -29,9 +51,8 @@ def printed(tool, env, *options):
 
 
 def matches(golden, text):
-    os.environ.get("PELAGRIN_BLESS") and golden.write_text(
-        text
-    )  # then read the diff before keeping it
+    if os.environ.get("PELAGRIN_BLESS"):
+        golden.write_text(text)  # then read the diff before keeping it
     return text == golden.read_text()
 
 
@@ -68,7 +89,7 @@ def test_report_on_a_scripted_platform(start, script, tmp_path):
 
 @linux_only
 @pytest.mark.parametrize(
-    "tree, nvml, golden", TREES, ids=[f"{tree}-{nvml}" for tree, nvml, _ in TREES]
+    "tree, nvml, golden", TREES, ids=[f"{case.tree}-{case.nvml}" for case in TREES]
 )
 def test_report_on_a_sysfs_tree(start, tree, nvml, golden):
     env = {
@@ -100,3 +121,19 @@ def test_usage_and_options():
         and wrong.stdout == ""
         and 'unknown option "--jsn"\nusage:' in wrong.stderr
     )
+
+
+def opened_for_writing(target):
+    if target == "/dev/full":
+        return os.open(target, os.O_WRONLY)
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    return write_end
+
+
+@pytest.mark.parametrize("failure", WRITE_FAILURES, ids=[case.stdout for case in WRITE_FAILURES])
+def test_a_failed_write_is_an_error_and_a_closed_pipe_is_not(failure):
+    stdout = opened_for_writing(failure.stdout)
+    result = subprocess.run([os.environ["REPORT"], "--json"], stdout=stdout, stderr=subprocess.PIPE)
+    os.close(stdout)
+    assert (result.returncode, result.stderr.decode()) == (failure.returncode, failure.stderr)
