@@ -23,6 +23,11 @@ const char* className(const ServiceSample& service) {
 
 const char* cpuSource(const CpuFigure& cpu) { return cpu.fromAllSensors ? "all sensors" : "cpu markers"; }
 
+std::string helperJson(const HelperAnswer& helper) {
+  return ",\n  \"helper\": {\"state\": " + quoted(helper.state) + ", \"line\": " + json(helper.line) +
+         ", \"detail\": " + quoted(helper.detail) + "}";
+}
+
 }  // namespace
 
 std::string jsonValue(const StatValue& value) {
@@ -33,7 +38,7 @@ std::string jsonValue(const StatValue& value) {
   return "null";
 }
 
-std::string reportJson(const SensorSample& sample) {
+std::string reportJson(const SensorSample& sample, const HelperAnswer* helper) {
   std::string out = "{\n  \"temperatureServices\": [";
   const char* separator = "\n    ";
   for (const ServiceSample& service : sample.services) {
@@ -65,5 +70,5 @@ std::string reportJson(const SensorSample& sample) {
          ",\n    \"cpuTempAvg\": " + reading(sample.cpuTempAvg.value, cpuSource(sample.cpuTempAvg)) +
          ",\n    \"gpuTemp\": " + reading(sample.gpuTemp, "gpu marker") +
          ",\n    \"gpuUtil\": " + reading(sample.gpuUtil, "accelerators") +
-         "\n  },\n  \"line\": " + quoted(sample.line) + "\n}\n";
+         "\n  },\n  \"line\": " + quoted(sample.line) + (helper ? helperJson(*helper) : "") + "\n}\n";
 }

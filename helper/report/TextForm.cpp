@@ -25,7 +25,7 @@ std::string cpuSource(const CpuFigure& cpu, const char* what) {
 
 }  // namespace
 
-std::string reportText(const SensorSample& sample) {
+std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
   std::string out = "Temperature sensors (" + std::to_string(sample.services.size()) + ")\n";
   if (sample.services.empty()) out += "  No temperature service was found.\n";
   for (const ServiceSample& service : sample.services) {
@@ -61,5 +61,8 @@ std::string reportText(const SensorSample& sample) {
       static_cast<double>(sample.cpuTemp.value), cpuSource(sample.cpuTemp, "hottest").c_str(),
       static_cast<double>(sample.cpuTempAvg.value), cpuSource(sample.cpuTempAvg, "mean").c_str(),
       static_cast<double>(sample.gpuTemp), static_cast<double>(sample.gpuUtil));
-  return out + readings + "\nThe line the helper would send now:\n" + sample.line;
+  out += readings;
+  if (helper) out += "\nHelper on 127.0.0.1:27830\n  " + std::string(helper->state) + ": " + helper->detail + "\n";
+  if (helper && helper->line) out += "  " + *helper->line;
+  return out + "\nThe line the helper would send now:\n" + sample.line;
 }

@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "HelperProbe.h"
 #include "SensorSample.h"
 
-// The sample laid out for a person at a terminal.
-std::string reportText(const SensorSample& sample);
+// The sample, and the running helper's answer unless it was not asked, laid
+// out for a person at a terminal.
+std::string reportText(const SensorSample& sample, const HelperAnswer* helper);

@@ -33,8 +33,8 @@ bool drivesNoTerminal(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzedScript.assign(reinterpret_cast<const char*>(data), size);
   const SensorSample sample = takeSensorSample();
-  const std::string json = reportJson(sample);
-  const std::string text = reportText(sample);
+  const std::string json = reportJson(sample, nullptr);
+  const std::string text = reportText(sample, nullptr);
   fuzzCheck(nlohmann::json::accept(json), "the JSON form is not one valid document");
   fuzzCheck(nlohmann::json::parse(json)["line"] == sample.line, "the JSON form's line is not the sample's");
   fuzzCheck(drivesNoTerminal(json), "the JSON form holds a terminal control or invalid UTF-8");
