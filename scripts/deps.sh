@@ -22,6 +22,7 @@ packages=(
   googletest libgtest-dev          # unit tests
   python3 python3-pytest           # process, installer and packaging tests
   libxml2-dev libglib2.0-dev       # oracles for the filled agent templates
+  nlohmann-json3-dev               # oracle for pelagrin-sensors --json in its fuzzer
   desktop-file-utils               # desktop-file-validate on the written autostart entry
   libbenchmark-dev                 # bench/
   clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux

@@ -8,7 +8,7 @@ set -euo pipefail
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${PELAGRIN_FUZZ_BUILD:-$root/build-fuzz/libfuzzer}
-targets=(thermal_selection_fuzzer gpu_utilization_fuzzer hwmon_fuzzer terminal_answer_fuzzer template_fill_fuzzer)
+targets=(thermal_selection_fuzzer gpu_utilization_fuzzer report_output_fuzzer hwmon_fuzzer terminal_answer_fuzzer template_fill_fuzzer)
 cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPELAGRIN_FUZZ=ON \
   -DPELAGRIN_WERROR=ON -DPELAGRIN_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
@@ -18,7 +18,7 @@ mkdir -p "$build/fuzz-artifacts"
 for target in "${targets[@]}"; do
   cp -r "$root/tests/fuzz/corpus/$target" "$scratch/$target"
   dictionary=()
-  case $target in thermal_selection_fuzzer | gpu_utilization_fuzzer) dictionary=(-dict="$root/tests/fuzz/sensor_rules.dict") ;; esac
+  case $target in thermal_selection_fuzzer | gpu_utilization_fuzzer | report_output_fuzzer) dictionary=(-dict="$root/tests/fuzz/sensor_rules.dict") ;; esac
   if ! "$build/tests/fuzz/$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$build/fuzz-artifacts/$target-" "$scratch/$target" >"$scratch/log" 2>&1; then
     tail -n 40 "$scratch/log" >&2

@@ -13,7 +13,7 @@
 // accelerator with the statistic that gave its figure, and the four readings
 // as the helper would send them now. The same walks and rules as the helper's.
 
-struct ServiceReport {
+struct ServiceSample {
   std::optional<std::string> name;
   std::optional<double> reading;
   Admission admission = Admission::NoName;
@@ -22,7 +22,7 @@ struct ServiceReport {
   bool gpu = false;
 };
 
-struct AcceleratorReport {
+struct AcceleratorSample {
   std::string name;
   bool hasStatistics = false;
   std::optional<std::string> statistic;  // the key chosen, none when no key gave one
@@ -31,14 +31,12 @@ struct AcceleratorReport {
   std::optional<float> fraction;  // before the cap at 1
 };
 
-struct SensorReport {
-  std::vector<ServiceReport> services;
-  std::vector<AcceleratorReport> accelerators;
+struct SensorSample {
+  std::vector<ServiceSample> services;
+  std::vector<AcceleratorSample> accelerators;
   CpuFigure cpuTemp{}, cpuTempAvg{};
   float gpuTemp = 0.0f, gpuUtil = 0.0f;
   std::string line;  // the telemetry line, line feed included
 };
 
-SensorReport takeSensorReport();
-std::string reportText(const SensorReport& report);
-std::string reportJson(const SensorReport& report);
+SensorSample takeSensorSample();

@@ -1,0 +1,100 @@
+#include "HelperProbe.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "EscapedText.h"
+#include "Telemetry.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 27830;
+constexpr auto kWait = std::chrono::milliseconds(2500);  // one 2 s cycle and a margin
+constexpr std::size_t kMostBytes = 256;                  // more than any telemetry line
+constexpr std::size_t kBytesShown = 64;
+
+int millisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// True when `events` came on `fd` before the deadline.
+bool ready(int fd, short events, Clock::time_point deadline) {
+  pollfd waiting{.fd = fd, .events = events, .revents = 0};
+  return poll(&waiting, 1, millisecondsLeft(deadline)) > 0;
+}
+
+// The helper's own line: four figures that its formatter gives back byte for byte.
+bool isTelemetryLine(const std::string& line) {
+  float cpuTemp = 0, cpuTempAvg = 0, gpuTemp = 0, gpuUtil = 0;
+  if (std::sscanf(line.c_str(), "{\"cpuTemp\":%f,\"cpuTempAvg\":%f,\"gpuTemp\":%f,\"gpuUtil\":%f}", &cpuTemp,
+                  &cpuTempAvg, &gpuTemp, &gpuUtil) != 4)
+    return false;
+  const TelemetryLine formatted = formatTelemetryLine(cpuTemp, cpuTempAvg, gpuTemp, gpuUtil);
+  return line == std::string(formatted.bytes, formatted.size);
+}
+
+HelperAnswer notRunning(int error) {
+  if (error == ECONNREFUSED)
+    return {.state = "not running", .line = {}, .detail = "nothing listens on 127.0.0.1:27830"};
+  return {.state = "not running", .line = {}, .detail = std::string("cannot connect: ") + std::strerror(error)};
+}
+
+HelperAnswer silent() { return {.state = "silent", .line = {}, .detail = "connected, but no line within 2.5 s"}; }
+
+// What arrived before a line feed, the end of the connection, or the deadline.
+HelperAnswer answerFrom(const std::string& received, bool closed) {
+  if (received.empty())
+    return closed ? HelperAnswer{.state = "full", .line = {}, .detail = "the helper already serves four clients"}
+                  : silent();
+  const std::string line = received.substr(0, received.find('\n') + 1);
+  if (isTelemetryLine(line)) return {.state = "serving", .line = line, .detail = "sent its telemetry line"};
+  return {.state = "not the helper", .line = {}, .detail = "sent " + quoted(received.substr(0, kBytesShown))};
+}
+
+HelperAnswer askOver(int fd, Clock::time_point deadline) {
+  sockaddr_in helper{};
+  helper.sin_family = AF_INET;
+  helper.sin_port = htons(kPort);
+  helper.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fcntl(fd, F_SETFL, O_NONBLOCK) != 0) return notRunning(errno);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&helper), sizeof helper) != 0 && errno != EINPROGRESS)
+    return notRunning(errno);
+  if (!ready(fd, POLLOUT, deadline)) return silent();
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error != 0) return notRunning(error);
+  std::string received;
+  bool closed = false;
+  while (!closed && received.find('\n') == std::string::npos && received.size() < kMostBytes &&
+         ready(fd, POLLIN, deadline)) {
+    char buffer[kMostBytes];
+    const ssize_t got = recv(fd, buffer, kMostBytes - received.size(), 0);
+    if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
+    closed = got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR);
+  }
+  return answerFrom(received, closed);
+}
+
+}  // namespace
+
+HelperAnswer askHelper() {
+  const Clock::time_point deadline = Clock::now() + kWait;
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return notRunning(errno);
+  HelperAnswer answer = askOver(fd, deadline);
+  close(fd);
+  return answer;
+}
