@@ -93,7 +93,8 @@ std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& stati
 
 // A whole number is always a percentage: taken as a fraction, a GPU at 1 %
 // would read as fully busy. Other numbers are percentages only above 1. NaN
-// and infinity are no figure.
+// and infinity are no figure, also where a double beyond single precision
+// becomes infinite as the float the reading is.
 std::optional<float> utilizationFraction(const StatValue& value) {
   if (const auto* whole = std::get_if<std::int64_t>(&value)) return static_cast<float>(*whole) / 100.0f;
   double reading = 0.0;
@@ -101,8 +102,8 @@ std::optional<float> utilizationFraction(const StatValue& value) {
   else if (const auto* flag = std::get_if<bool>(&value)) reading = *flag ? 1.0 : 0.0;
   else if (const auto* text = std::get_if<std::string>(&value)) reading = leadingDecimal(*text);
   else return std::nullopt;
-  if (!std::isfinite(reading)) return std::nullopt;
   const auto u = static_cast<float>(reading);
+  if (!std::isfinite(u)) return std::nullopt;
   return u > 1.0f ? u / 100.0f : u;
 }
 
