@@ -1,7 +1,8 @@
-// From the end of the pause to the line being read at four clients: the four
-// readings (zero here), formatting, the send phase over real loopback TCP, and
-// each client's receive. Beside it, the floor: the same bytes through bare
-// blocking send and recv on four other loopback connections.
+// From the end of the pause to the line being read at four clients: the
+// helper's own cycle (the four readings, zero here, formatting, the send phase
+// over real loopback TCP), and each client's receive. Beside it, the floor:
+// the same bytes through bare blocking send and recv on four other loopback
+// connections.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -14,8 +15,7 @@
 #include <cstdlib>
 
 #include "ClientTable.h"
-#include "SystemHelper.h"
-#include "Telemetry.h"
+#include "Cycle.h"
 
 namespace {
 
@@ -61,12 +61,7 @@ void receiveLine(const std::array<int, 4>& clients, std::size_t size) {
 void BM_LineToFourClients(benchmark::State& state) {
   static const std::array<int, 4> clients = connectFourClients();
   for (auto _ : state) {
-    const float cpu = SystemHelper_getCPUTemperature();
-    const float avg = SystemHelper_getCPUTemperatureAvg();
-    const float gpu = SystemHelper_getGPUTemperature();
-    const float util = SystemHelper_getGPUUtilization();
-    const TelemetryLine line = formatTelemetryLine(cpu, avg, gpu, util);
-    broadcastLine(line.bytes, line.size);
+    const TelemetryLine line = broadcastOneCycle();
     receiveLine(clients, line.size);
   }
 }

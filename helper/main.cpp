@@ -9,9 +9,8 @@
 #include <unistd.h>
 
 #include "ClientTable.h"
+#include "Cycle.h"
 #include "Log.h"
-#include "SystemHelper.h"
-#include "Telemetry.h"
 
 #ifndef PELAGRIN_CYCLE_SECONDS
 #define PELAGRIN_CYCLE_SECONDS 2.0
@@ -70,12 +69,7 @@ int main(int, char**) {
   pthread_detach(acceptor);
 
   for (;;) {
-    const float cpuTemp = SystemHelper_getCPUTemperature();
-    const float cpuTempAvg = SystemHelper_getCPUTemperatureAvg();
-    const float gpuTemp = SystemHelper_getGPUTemperature();
-    const float gpuUtil = SystemHelper_getGPUUtilization();
-    const TelemetryLine line = formatTelemetryLine(cpuTemp, cpuTempAvg, gpuTemp, gpuUtil);
-    broadcastLine(line.bytes, line.size);
+    broadcastOneCycle();
     sleepSeconds(kCyclePause);
   }
 }

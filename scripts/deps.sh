@@ -35,9 +35,14 @@ packages=(
   locales                          # a comma-decimal locale for the telemetry-line test
   clang-format black               # the formatters CI holds every source to
 )
-if [[ "${PELAGRIN_DEPS_EXTRA:-}" == "ci" ]]; then
-  packages+=(libclang-rt-14-dev)  # libFuzzer
-fi
+# Opt-in groups, named in PELAGRIN_DEPS_EXTRA and separated by spaces.
+for group in ${PELAGRIN_DEPS_EXTRA:-}; do
+  case $group in
+    ci) packages+=(libclang-rt-14-dev) ;;          # libFuzzer
+    bench) packages+=(lm-sensors hyperfine) ;;     # bench/run_all.py: sensors -j, whole processes timed
+    *) echo "deps.sh: unknown group \"$group\" in PELAGRIN_DEPS_EXTRA (groups: ci, bench)" >&2; exit 1 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

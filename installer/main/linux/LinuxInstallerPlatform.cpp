@@ -1,4 +1,4 @@
-#include "LinuxPlatform.h"
+#include "LinuxInstallerPlatform.h"
 
 #include <filesystem>
 #include <pwd.h>
@@ -24,22 +24,23 @@ std::string homeFromUserDatabase() {
 
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(std::string resourcesDir, std::string homeDir, std::istream& in, std::ostream& out)
+LinuxInstallerPlatform::LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, std::istream& in,
+                                               std::ostream& out)
     : resourcesDir_(std::move(resourcesDir)), homeDir_(std::move(homeDir)), in_(in), out_(out) {}
 
-int LinuxPlatform::runModal(const Alert& alert) { return runTerminalAlert(alert, in_, out_); }
+int LinuxInstallerPlatform::runModal(const Alert& alert) { return runTerminalAlert(alert, in_, out_); }
 
-std::optional<std::string> LinuxPlatform::pathForResource(const std::string& name, const std::string& type) {
+std::optional<std::string> LinuxInstallerPlatform::pathForResource(const std::string& name, const std::string& type) {
   if (resourcesDir_.empty()) return std::nullopt;
   std::string path = resourcesDir_ + "/" + name + "." + type;
   if (!fileExists(path)) return std::nullopt;
   return path;
 }
 
-std::string LinuxPlatform::homeDirectory() { return homeDir_; }
+std::string LinuxInstallerPlatform::homeDirectory() { return homeDir_; }
 
 // Links inside the bundle stay links, as a bundle copy on macOS keeps them.
-FileError LinuxPlatform::copyItem(const std::string& from, const std::string& to) {
+FileError LinuxInstallerPlatform::copyItem(const std::string& from, const std::string& to) {
   std::error_code error;
   struct stat existing {};
   if (lstat(to.c_str(), &existing) == 0) error = std::make_error_code(std::errc::file_exists);

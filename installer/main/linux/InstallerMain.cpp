@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "HelperInstaller.h"
-#include "LinuxPlatform.h"
+#include "LinuxInstallerPlatform.h"
 
 int main() {
   const std::string home = resolveHomeDirectory(std::getenv("HOME"));
@@ -12,7 +12,7 @@ int main() {
                  "database has no entry for you).\n";
     return 1;
   }
-  LinuxPlatform platform(resourcesBesideExecutable(), home, std::cin, std::cout);
+  LinuxInstallerPlatform platform(resourcesBesideExecutable(), home, std::cin, std::cout);
   InstallerApp delegate(platform, AgentSystem::XdgAutostart);
   delegate.applicationDidFinishLaunching();
   return 0;

@@ -8,9 +8,9 @@
 
 // The Linux stand-in: dialogs in the terminal, resources in a folder laid out
 // as in a macOS application bundle, the home folder fixed at start-up.
-class LinuxPlatform : public PosixPlatform {
+class LinuxInstallerPlatform : public PosixPlatform {
  public:
-  LinuxPlatform(std::string resourcesDir, std::string homeDir, std::istream& in, std::ostream& out);
+  LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, std::istream& in, std::ostream& out);
 
   int runModal(const Alert& alert) override;
   std::optional<std::string> pathForResource(const std::string& name, const std::string& type) override;
