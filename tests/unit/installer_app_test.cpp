@@ -113,7 +113,6 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   const std::deque<int> confirmed = {kUninstall, kConfirm};
   const Scenario scenarios[] = {
       {.name = "prompt-nothing-installed", .answers = {kCancel}, .existing = {}},
-      {.name = "prompt-agent-file-only", .answers = {kCancel}, .existing = {kPlist}},
       {.name = "prompt-bundle-installed", .answers = {kCancel}},
       {.name = "prompt-bare-helper-installed", .answers = {kCancel}, .existing = {kBinary}},
       {.name = "install-bootstrap-starts-it"},
