@@ -10,6 +10,8 @@ constexpr const char* kSetsid = "/usr/bin/setsid";
 
 constexpr const char* kTemplateBaseName = "app.pelagrin.helper";
 constexpr const char* kBundleType = "app";
+// Finder's record of how a folder was last shown, left in any folder it opened.
+constexpr const char* kFinderMetadata = ".DS_Store";
 constexpr double kStopGraceSeconds = 1.5;
 
 // Where each agent system keeps things, relative to the home folder.
@@ -197,19 +199,30 @@ void InstallerApp::uninstall() {
   // Best effort: whatever is already gone is simply skipped.
   stopHelper(userId);
   const FileError agentError = platform_.removeItem(plistPath());
-  const FileError helperError = platform_.removeItem(bundlePath());
-  platform_.removeItem(binaryPath());
-  // The folder is also the Pelagrin app's own support folder: only what the
-  // installer put there goes, and the folder itself only once it is empty.
-  platform_.removeEmptyDirectory(installDir_);
-  // Either one left behind would bring the helper back at the next login.
-  if (platform_.fileExists(plistPath())) {
+  const FileError bundleError = platform_.removeItem(bundlePath());
+  const FileError binaryError = platform_.removeItem(binaryPath());
+  removeInstallDirIfUnused();
+  // The agent file would bring the helper back at the next login, and either
+  // helper keeps it counted as installed.
+  if (!platform_.isGone(plistPath())) {
     showUninstallError(kRemoveAgentLead + agentError.value_or(kStillThere));
-  } else if (platform_.fileExists(bundlePath())) {
-    showUninstallError(kRemoveHelperLead + helperError.value_or(kStillThere));
+  } else if (!platform_.isGone(bundlePath())) {
+    showUninstallError(kRemoveHelperLead + bundleError.value_or(kStillThere));
+  } else if (!platform_.isGone(binaryPath())) {
+    showUninstallError(kRemoveHelperLead + binaryError.value_or(kStillThere));
   } else {
     showSuccess(kUninstalledText);
   }
+}
+
+// The folder is also the Pelagrin app's own support folder: only what the
+// installer put there goes, and the folder itself only once nothing but
+// Finder's metadata is left in it.
+void InstallerApp::removeInstallDirIfUnused() {
+  if (platform_.folderEntries(installDir_) == std::vector<std::string>{kFinderMetadata}) {
+    platform_.removeItem(installDir_ + "/" + kFinderMetadata);
+  }
+  platform_.removeEmptyDirectory(installDir_);
 }
 
 bool InstallerApp::confirmUninstall() {

@@ -40,6 +40,7 @@ class InstallerApp {
   bool placeHelper(const std::string& helperSourcePath);
   bool installAgentFile(const std::string& templatePath);
   void uninstall();
+  void removeInstallDirIfUnused();
   bool confirmUninstall();
 
   std::vector<Command> stopCommands(std::uint32_t userId) const;

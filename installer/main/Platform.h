@@ -26,8 +26,14 @@ class Platform {
   virtual std::string homeDirectory() = 0;
   virtual std::uint32_t userId() = 0;
 
-  // True for an existing file and for an existing folder alike.
+  // True for an existing file and for an existing folder alike; false also
+  // where the path cannot be looked at.
   virtual bool fileExists(const std::string& path) = 0;
+  // True only when looking at the path says there is no such file or folder:
+  // one that cannot be looked at may well still be there.
+  virtual bool isGone(const std::string& path) = 0;
+  // The names a folder holds; none where it cannot be read.
+  virtual std::vector<std::string> folderEntries(const std::string& path) = 0;
   // Removes a file, or a folder with everything in it.
   virtual FileError removeItem(const std::string& path) = 0;
   // Removes a folder only while it holds nothing.

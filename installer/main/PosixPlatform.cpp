@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "FileErrorText.h"
@@ -17,6 +18,20 @@ std::uint32_t PosixPlatform::userId() { return static_cast<std::uint32_t>(getuid
 bool PosixPlatform::fileExists(const std::string& path) {
   std::error_code error;
   return fs::exists(path, error);
+}
+
+bool PosixPlatform::isGone(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+std::vector<std::string> PosixPlatform::folderEntries(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error)) {
+    names.push_back(entry->path().filename().string());
+  }
+  return names;
 }
 
 FileError PosixPlatform::removeItem(const std::string& path) {

@@ -9,6 +9,8 @@ class PosixPlatform : public Platform {
  public:
   std::uint32_t userId() override;
   bool fileExists(const std::string& path) override;
+  bool isGone(const std::string& path) override;
+  std::vector<std::string> folderEntries(const std::string& path) override;
   FileError removeItem(const std::string& path) override;
   FileError removeEmptyDirectory(const std::string& path) override;
   FileError createDirectory(const std::string& path) override;

@@ -10,19 +10,23 @@ extern char** environ;
 
 namespace {
 
-// What the child gets: the installer's standard input, its output and error
-// text pointed at /dev/null, and no other descriptor of the installer's, so
-// no file the installer has open lingers in launchctl or in a started helper.
+// What the child gets: the installer's standard input where it is open, else
+// /dev/null, its output and error text pointed at /dev/null, and no other
+// descriptor of the installer's, so no file the installer has open lingers in
+// launchctl or in a started helper.
 class ChildDescriptors {
  public:
   ChildDescriptors() {
     posix_spawnattr_init(&attributes_);
     posix_spawn_file_actions_init(&actions_);
+    const bool inputOpen = fcntl(STDIN_FILENO, F_GETFD) != -1;
+    if (!inputOpen) posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 #if defined(POSIX_SPAWN_CLOEXEC_DEFAULT)  // Apple: every descriptor not named here is closed
     posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_CLOEXEC_DEFAULT);
-    posix_spawn_file_actions_addinherit_np(&actions_, STDIN_FILENO);
+    // Inheriting a closed descriptor would fail the whole spawn with EBADF.
+    if (inputOpen) posix_spawn_file_actions_addinherit_np(&actions_, STDIN_FILENO);
 #elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
     posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
 #endif

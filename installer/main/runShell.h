@@ -8,8 +8,8 @@ inline constexpr int kCannotStartStatus = 127;
 
 // Runs `executable` (the path as given, no shell, no PATH search) with each
 // argument passed as one argument. Its output and error text are discarded;
-// stdin, the environment and the working folder are inherited, and no other
-// descriptor where the platform can close them at the spawn. Waits for it
-// without a time limit and returns its exit status, or the number of the
-// signal that ended it.
+// stdin (or /dev/null where it is closed), the environment and the working
+// folder are inherited, and no other descriptor where the platform can close
+// them at the spawn. Waits for it without a time limit and returns its exit
+// status, or the number of the signal that ended it.
 int runShell(const std::string& executable, const std::vector<std::string>& arguments);

@@ -3,6 +3,7 @@
 // equal tests/fixtures/installer/<scenario>.txt; PELAGRIN_BLESS=1 rewrites the
 // files from what runs now (read the diff before keeping it).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <deque>
@@ -11,26 +12,36 @@
 #include <sstream>
 
 #include "HelperInstaller.h"
+#include "runShell.h"
 
 namespace {
 
 const std::string kHome = "/Users/Tom & Jerry";
 const std::string kInstallDir = kHome + "/Library/Application Support/Pelagrin";
-const std::string kBundle = kInstallDir + "/PelagrinHelper.app", kBinary = kInstallDir + "/PelagrinHelper";
+const std::string kBundle = kInstallDir + "/PelagrinHelper.app";
+const std::string kBinary = kInstallDir + "/PelagrinHelper";
 const std::string kPlist = kHome + "/Library/LaunchAgents/app.pelagrin.helper.plist";
+const std::string kResources = "/Apps/HelperInstaller.app/Contents/Resources/";
+// The launch prompt's buttons, then the uninstall confirmation's.
+constexpr int kInstall = kAlertFirstButtonReturn, kUninstall = kAlertSecondButtonReturn, kCancel = kUninstall + 1;
+constexpr int kConfirm = kAlertFirstButtonReturn, kDecline = kAlertSecondButtonReturn;
+const char* const kStyleNames[] = {"warning", "informational", "critical"};
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Unless a scenario says otherwise: installed, and started at the first try.
 struct Scenario {
   std::string name;
-  std::deque<int> answers;
-  int bootstrap = 1, load = 1;
-  std::string failing{};  // the one request that fails, with "refused"
-  std::set<std::string> existing{kBundle};
-  std::string agentTemplate = "<string>__INSTALL_PATH__</string>", home = kHome;
+  std::deque<int> answers = {kInstall};
+  int bootstrap = 0;
+  int load = 1;
+  std::string failing = "";  // the one request that fails, with "refused"
+  std::set<std::string> existing = {kBundle, kPlist};
+  std::string plist = "<string>__INSTALL_PATH__</string>";
+  std::string home = kHome;
 };
 
 struct RecordingPlatform : Platform {
@@ -38,25 +49,39 @@ struct RecordingPlatform : Platform {
   std::ostringstream record;
 
   int runModal(const Alert& alert) override {
-    record << "alert " << static_cast<int>(alert.style) << " " << alert.title << ": " << alert.informativeText;
-    for (const AlertButton& button : alert.buttons)
+    record << "alert " << kStyleNames[static_cast<int>(alert.style)] << " " << alert.title << ": "
+           << alert.informativeText;
+    for (const AlertButton& button : alert.buttons) {
       record << " [" << button.title << (button.enabled ? "]" : " (off)]");
-    scenario.answers.push_back(kAlertDismissed);  // once the answers run out
+    }
+    record << "\n";
+    if (scenario.answers.empty()) return kAlertDismissed;
     const int answer = scenario.answers.front();
-    return record << "\n", scenario.answers.pop_front(), answer;
+    scenario.answers.pop_front();
+    return answer;
   }
   std::optional<std::string> pathForResource(const std::string& name, const std::string& type) override {
-    return "/Apps/HelperInstaller.app/Contents/Resources/" + name + "." + type;
+    return kResources + name + "." + type;
   }
   std::string homeDirectory() override { return scenario.home; }
   std::uint32_t userId() override { return 501; }
   bool fileExists(const std::string& path) override { return scenario.existing.count(path) > 0; }
+  bool isGone(const std::string& path) override { return scenario.existing.count(path) == 0; }
+  std::vector<std::string> folderEntries(const std::string& path) override {
+    ask("list " + path);
+    std::vector<std::string> names;
+    for (const std::string& existing : scenario.existing) {
+      if (existing.rfind(path + "/", 0) == 0) names.push_back(existing.substr(path.size() + 1));
+    }
+    return names;
+  }
   FileError removeItem(const std::string& path) override { return forget(path, ask("remove " + path)); }
   FileError removeEmptyDirectory(const std::string& path) override { return forget(path, ask("rmdir " + path)); }
   FileError createDirectory(const std::string& path) override { return ask("mkdir " + path); }
   FileError copyItem(const std::string& from, const std::string& to) override { return ask("copy " + from + " " + to); }
   FileError readTextFile(const std::string& path, std::string& text) override {
-    return text = scenario.agentTemplate, ask("read " + path);
+    text = scenario.plist;
+    return ask("read " + path);
   }
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override {
     return ask("write " + path + "\n" + text);
@@ -64,13 +89,17 @@ struct RecordingPlatform : Platform {
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override {
     std::string command = "run " + executable;
     for (const std::string& argument : arguments) command += " " + argument;
-    return ask(command), arguments[0] == "bootstrap" ? scenario.bootstrap : arguments[0] == "load" ? scenario.load : 1;
+    ask(command);
+    if (arguments[0] == "bootstrap") return scenario.bootstrap;
+    if (arguments[0] == "load") return scenario.load;
+    return 1;
   }
   void sleepFor(double seconds) override { ask("sleep " + std::to_string(seconds)); }
 
   FileError ask(const std::string& request) {
     record << request << "\n";
-    return request == scenario.failing ? FileError("refused") : std::nullopt;
+    if (request == scenario.failing) return "refused";
+    return std::nullopt;
   }
   FileError forget(const std::string& path, FileError error) {
     if (!error) scenario.existing.erase(path);
@@ -80,34 +109,29 @@ struct RecordingPlatform : Platform {
 
 TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   const std::string shipped = readFile(INSTALLER_RESOURCES "/app.pelagrin.helper.plist");
+  const std::string finderMetadata = kInstallDir + "/.DS_Store";
+  const std::deque<int> confirmed = {kUninstall, kConfirm};
   const Scenario scenarios[] = {
-      {"prompt-nothing-installed", {1002}, 1, 1, "", {}},
-      {"prompt-agent-file-only", {1002}, 1, 1, "", {kPlist}},
-      {"prompt-bundle-installed", {1002}},
-      {"prompt-bare-helper-installed", {1002}, 1, 1, "", {kBinary}},
-      {"install-bootstrap-starts-it", {1000}, 0},
-      {"install-load-starts-it", {1000}, 3, 0},
-      {"install-neither-starts-it", {1000}, 5, 1},
-      {"install-neither-starts-it-negative", {1000}, 5, -2},
-      {"install-folder-fails", {1000}, 0, 1, "mkdir " + kInstallDir},
-      {"install-copy-fails",
-       {1000},
-       0,
-       1,
-       "copy /Apps/HelperInstaller.app/Contents/Resources/PelagrinHelper.app " + kBundle},
-      {"install-template-unreadable",
-       {1000},
-       0,
-       1,
-       "read /Apps/HelperInstaller.app/Contents/Resources/app.pelagrin.helper.plist"},
-      {"install-placeholders", {1000}, 0, 1, "", {}, "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
-      {"install-shipped-template", {1000}, 0, 1, "", {}, shipped},
-      {"install-home-no-plist-can-hold", {1000}, 0, 1, "", {}, shipped, "/Users/bell\x07"},
-      {"uninstall-cancelled", {1001, 1001}},
-      {"uninstall", {1001, 1000}, 1, 1, "", {kBundle, kPlist}},
-      {"uninstall-keeps-a-folder-others-use", {1001, 1000}, 1, 1, "rmdir " + kInstallDir},
-      {"uninstall-agent-file-stays", {1001, 1000}, 1, 1, "remove " + kPlist, {kBundle, kPlist}},
-      {"uninstall-bundle-stays", {1001, 1000}, 1, 1, "remove " + kBundle},
+      {.name = "prompt-nothing-installed", .answers = {kCancel}, .existing = {}},
+      {.name = "prompt-bundle-installed", .answers = {kCancel}},
+      {.name = "prompt-bare-helper-installed", .answers = {kCancel}, .existing = {kBinary}},
+      {.name = "install-bootstrap-starts-it"},
+      {.name = "install-load-starts-it", .bootstrap = 3, .load = 0},
+      {.name = "install-neither-starts-it", .bootstrap = 5, .load = -2},
+      {.name = "install-folder-fails", .failing = "mkdir " + kInstallDir},
+      {.name = "install-copy-fails", .failing = "copy " + kResources + "PelagrinHelper.app " + kBundle},
+      {.name = "install-template-unreadable", .failing = "read " + kResources + "app.pelagrin.helper.plist"},
+      {.name = "install-placeholders", .plist = "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
+      {.name = "install-shipped-template", .plist = shipped},
+      {.name = "install-home-no-plist-can-hold", .plist = shipped, .home = "/Users/bell\x07"},
+      {.name = "uninstall-cancelled", .answers = {kUninstall, kDecline}},
+      {.name = "uninstall", .answers = confirmed, .existing = {kBundle, kPlist, finderMetadata}},
+      {.name = "uninstall-keeps-a-folder-others-use",
+       .answers = confirmed,
+       .failing = "rmdir " + kInstallDir,
+       .existing = {kBundle, kInstallDir + "/notes.txt", finderMetadata}},
+      {.name = "uninstall-agent-file-stays", .answers = confirmed, .failing = "remove " + kPlist},
+      {.name = "uninstall-bundle-stays", .answers = confirmed, .failing = "remove " + kBundle},
   };
   for (const Scenario& scenario : scenarios) {
     RecordingPlatform platform;
@@ -117,6 +141,18 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
     if (std::getenv("PELAGRIN_BLESS")) std::ofstream(golden) << platform.record.str();
     EXPECT_EQ(platform.record.str(), readFile(golden)) << scenario.name;
   }
+}
+
+// Started with no standard input, the commands still run: cat reads /dev/null.
+TEST(RunShell, RunsCommandsWithStandardInputClosed) {
+  const int savedInput = dup(STDIN_FILENO);
+  close(STDIN_FILENO);
+  const int catStatus = runShell("/bin/cat", {});
+  const int shStatus = runShell("/bin/sh", {"-c", "exit 5"});
+  dup2(savedInput, STDIN_FILENO);
+  close(savedInput);
+  EXPECT_EQ(catStatus, 0);
+  EXPECT_EQ(shStatus, 5);
 }
 
 }  // namespace

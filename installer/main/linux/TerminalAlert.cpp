@@ -53,8 +53,15 @@ void drawAlert(const Alert& alert, const std::vector<AlertButton>& buttons, std:
   }
 }
 
-void askForAnswer(std::size_t buttonCount, std::ostream& out) {
-  out << "Type a number from 1 to " << buttonCount << " or a button's title, then press Enter: " << std::flush;
+// A lone button that can be chosen is chosen by Enter alone.
+bool isLoneChoice(const std::vector<AlertButton>& buttons) { return buttons.size() == 1 && buttons[0].enabled; }
+
+void askForAnswer(const std::vector<AlertButton>& buttons, std::ostream& out) {
+  if (isLoneChoice(buttons)) {
+    out << "Press Enter to close. " << std::flush;
+  } else {
+    out << "Type a number from 1 to " << buttons.size() << " or a button's title, then press Enter: " << std::flush;
+  }
 }
 
 }  // namespace
@@ -65,14 +72,14 @@ int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
       acknowledgeOnly ? std::vector<AlertButton>{{kDefaultButtonTitle, true}} : alert.buttons;
   drawAlert(alert, buttons, out);
   for (;;) {
-    askForAnswer(buttons.size(), out);
+    askForAnswer(buttons, out);
     std::string line;
     if (!std::getline(in, line)) {
       out << '\n';
       return acknowledgeOnly ? kAlertFirstButtonReturn : kAlertDismissed;
     }
     const std::string answer = trimmed(line);
-    if (acknowledgeOnly && answer.empty()) return kAlertFirstButtonReturn;
+    if (isLoneChoice(buttons) && answer.empty()) return kAlertFirstButtonReturn;
     const std::optional<std::size_t> index = chosenIndex(answer, buttons);
     if (index && buttons[*index].enabled) return kAlertFirstButtonReturn + static_cast<int>(*index);
     out << (index ? "\"" + buttons[*index].title + "\" is unavailable."
