@@ -1,6 +1,6 @@
 """What the process tests share: a helper as a child process with its log in a
 file, a telemetry client, and a loopback of its own for each test."""
-import ctypes, os, re, select, socket, subprocess, sys, tempfile, time
+import ctypes, difflib, os, re, select, socket, subprocess, sys, tempfile, time
 from pathlib import Path
 
 import pytest
@@ -142,3 +142,12 @@ class Client:
 
 def consecutive(cycles):
     return all((later - earlier) % 1000 == 1 for earlier, later in zip(cycles, cycles[1:]))
+
+
+def assert_golden(path, text):
+    """`text` must equal the golden file at `path`; PELAGRIN_BLESS=1 rewrites the file instead."""
+    if os.environ.get("PELAGRIN_BLESS"):
+        path.write_text(text)
+    expected = path.read_text().splitlines(keepends=True)
+    diff = "".join(difflib.unified_diff(expected, text.splitlines(keepends=True), str(path), "now"))
+    assert not diff, f"not as its golden file (PELAGRIN_BLESS=1 rewrites it):\n{diff}"
