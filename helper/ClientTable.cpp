@@ -84,12 +84,3 @@ void broadcastLine(const char* bytes, std::size_t size) {
   }
   pthread_mutex_unlock(&clientLock);
 }
-
-ClientTableView clientTableSnapshot() {
-  ClientTableView view{};
-  pthread_mutex_lock(&clientLock);
-  view.count = clientCount;
-  for (int i = 0; i < clientCount; ++i) view.fds[i] = clientFDs[i];
-  pthread_mutex_unlock(&clientLock);
-  return view;
-}

@@ -16,10 +16,3 @@ void addClient(int fd);
 // The send phase of one cycle: hands `bytes` to every client, last slot first,
 // dropping each client that cannot take the whole line at once.
 void broadcastLine(const char* bytes, std::size_t size);
-
-// A consistent copy of the table, for tests and diagnostics.
-struct ClientTableView {
-  int count;
-  int fds[kMaxClients];
-};
-ClientTableView clientTableSnapshot();
