@@ -30,6 +30,13 @@ bool failureConcernsOneConnection(int error) {
   return error == EINTR || error == ECONNABORTED || error == EPROTO || error == EPERM;
 }
 
+// The part of a line already queued would reach the client as its last bytes;
+// a close that resets the connection discards it instead.
+void discardUnsentOnClose(int fd) {
+  const linger reset{.l_onoff = 1, .l_linger = 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 // Caller holds clientLock.
 void removeClient(int slot) {
   const int fd = clientFDs[slot];
@@ -80,7 +87,9 @@ void broadcastLine(const char* bytes, std::size_t size) {
     // Never block: a client that stopped reading must not stall the others.
     // A partial send is a failure too, since the rest would corrupt its stream.
     const ssize_t sent = send(clientFDs[slot], bytes, size, kSendFlags);
-    if (sent < 0 || static_cast<std::size_t>(sent) != size) removeClient(slot);
+    if (sent == static_cast<ssize_t>(size)) continue;
+    if (sent > 0) discardUnsentOnClose(clientFDs[slot]);
+    removeClient(slot);
   }
   pthread_mutex_unlock(&clientLock);
 }

@@ -1,57 +1,52 @@
-#include "Log.h"
-
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/time.h>
-#include <syslog.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include "LogPlatform.h"
 
 namespace {
 
-int formatMessage(char* out, size_t size, const char* format, va_list args) {
-  const int n = vsnprintf(out, size, format, args);
-  if (n < 0) return 0;
-  return n < static_cast<int>(size) ? n : static_cast<int>(size) - 1;
+// syslog(3) waits whenever the log daemon falls behind, so the helper sends
+// its entries itself, on a socket of its own that never waits.
+int logSocket() {
+  static const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return fd;
 }
 
-// The same prefix NSLog puts on stderr: "2026-12-06 22:17:35.123 Name[pid:tid] ".
-int formatPrefix(char* out, size_t size) {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  const int n =
-      snprintf(out, size, "%s.%03d %s[%d:%ld] ", stamp, static_cast<int>(now.tv_usec / 1000),
-               program_invocation_short_name, static_cast<int>(getpid()), static_cast<long>(syscall(SYS_gettid)));
-  if (n < 0) return 0;
-  return n < static_cast<int>(size) ? n : static_cast<int>(size) - 1;
+sockaddr_un daemonAddress() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  constexpr char kPath[] = "/dev/log";
+  std::memcpy(address.sun_path, kPath, sizeof kPath);
+  return address;
 }
 
 }  // namespace
 
-void helperLog(const char* format, ...) {
-  static const bool opened = (openlog("PelagrinHelper", LOG_PID, LOG_USER), true);
-  (void)opened;
-
-  char message[512];
-  va_list args;
-  va_start(args, format);
-  const int messageLength = formatMessage(message, sizeof message, format, args);
-  va_end(args);
-  syslog(LOG_NOTICE, "%s", message);
-
-  // One write per line, so lines from the two threads never interleave.
-  char line[640];
-  int length = formatPrefix(line, sizeof line);
-  const int room = static_cast<int>(sizeof line) - length - 1;
-  const int copied = messageLength < room ? messageLength : room;
-  for (int i = 0; i < copied; ++i) line[length + i] = message[i];
-  length += copied;
-  line[length++] = '\n';
-  while (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0 && errno == EINTR) {}
+// The datagram syslog(3) sends for LOG_USER | LOG_NOTICE, ident
+// "PelagrinHelper" and LOG_PID. It goes to the path each time, as a restarted
+// daemon binds a new socket there.
+void systemLogEntry(const char* message) {
+  static const sockaddr_un logDaemon = daemonAddress();
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
+  char entry[640];
+  const int length =
+      snprintf(entry, sizeof entry, "<13>%s PelagrinHelper[%d]: %s", stamp, static_cast<int>(getpid()), message);
+  if (length < 0) return;
+  const size_t size = static_cast<size_t>(length) < sizeof entry ? static_cast<size_t>(length) : sizeof entry - 1;
+  sendto(logSocket(), entry, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&logDaemon),
+         sizeof logDaemon);
 }
+
+const char* logProcessName() { return program_invocation_short_name; }
+
+unsigned long long logThreadId() { return static_cast<unsigned long long>(syscall(SYS_gettid)); }

@@ -1,15 +1,20 @@
-#include "Log.h"
-
-#include <cstdarg>
-#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 #include <os/log.h>
+#include <pthread.h>
 
-void helperLog(const char* format, ...) {
-  char message[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
-  va_end(args);
+#include "LogPlatform.h"
+
+// The unified log never waits for its reader.
+void systemLogEntry(const char* message) {
   // Without %{public} the unified log would redact the text as <private>.
   os_log(OS_LOG_DEFAULT, "%{public}s", message);
+}
+
+const char* logProcessName() { return getprogname(); }
+
+unsigned long long logThreadId() {
+  uint64_t id = 0;
+  pthread_threadid_np(nullptr, &id);
+  return id;
 }

@@ -1,8 +1,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -28,9 +30,22 @@ void sleepSeconds(double seconds) {
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
 }
 
+// A launcher may start the helper with 0, 1 or 2 closed. The next socket
+// would take that number, and the log's stderr line would land in a client's
+// stream, so each is held open on /dev/null before anything else is opened.
+bool standardDescriptorsOpen() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int, char**) {
+  if (!standardDescriptorsOpen()) return 1;
+  // A log line to a stderr whose reader has gone must fail, not end the service.
+  signal(SIGPIPE, SIG_IGN);
   helperLog("[Helper] Pelagrin Helper starting on port %d", kPort);
 
   const int listenFd = socket(AF_INET, SOCK_STREAM, 0);

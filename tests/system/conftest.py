@@ -98,6 +98,7 @@ class Client:
         def connected():
             self.sock, self.buffer = socket.socket(), b""
             rcvbuf and self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+            self.sock.settimeout(timeout)  # a stalled helper's full backlog drops the handshake
             return self.sock.connect_ex(("127.0.0.1", PORT)) == 0 or self.sock.close()
 
         assert until(connected, timeout), "nothing listens on the port"

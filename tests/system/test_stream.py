@@ -2,6 +2,7 @@
 line from real sensor files, the faults the stream must come through, and the
 long runs: client churn for PELAGRIN_SOAK_CYCLES cycles, memcheck."""
 import os, random, re, resource, shutil, signal, socket
+from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
@@ -99,10 +100,56 @@ def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(
         assert len(cycles) < 3000, "the stuck client was never dropped"
     assert consecutive(cycles + reader.cycles(10))
     stuck.sock.settimeout(5)
-    whole = b"".join(iter(lambda: stuck.sock.recv(65536), b"")).split(b"\n")[
-        :-1
-    ]  # a fragment may end it, not follow
+    received, reset = b"", False
+    try:
+        while data := stuck.sock.recv(65536):
+            received += data
+    except ConnectionResetError:  # what did not reach it is discarded
+        reset = True
+    *whole, rest = received.split(b"\n")
+    assert reset or rest == b"", "the stream ended on part of a line"
     assert whole and all(LINE.match(line.decode() + "\n") for line in whole)
+
+
+@dataclass
+class LogFate:
+    shell: str  # starts the helper "$2" with "$0" a FIFO and "$1" a datagram socket, neither read
+    reader_leaves: bool = False
+
+
+LOG_FATES = {
+    "stderr a pipe nobody reads": LogFate('exec "$2" 2>"$0"'),
+    "stderr a pipe whose reader goes away": LogFate('exec "$2" 2>"$0"', reader_leaves=True),
+    "0, 1 and 2 closed": LogFate('exec "$2" <&- >&- 2>&-'),
+    "/dev/log a socket nobody reads": LogFate(
+        'mount -t tmpfs tmpfs /dev && ln -s "$1" /dev/log && exec "$2"'
+    ),
+}
+
+
+@linux_only
+@pytest.mark.parametrize("fate", LOG_FATES.values(), ids=LOG_FATES.keys())
+def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_log(
+    start, tmp_path, fate
+):
+    os.mkfifo(tmp_path / "stderr")
+    stderr = open(os.open(tmp_path / "stderr", os.O_RDONLY | os.O_NONBLOCK), "rb")
+    syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    syslog.bind(str(tmp_path / "syslog"))
+    wrap = ["unshare", "--mount", "sh", "-c", fate.shell, tmp_path / "stderr", tmp_path / "syslog"]
+    start(FAKE, env=COUNTING, wrap=wrap)
+    readers, seen = [Client(), Client()], [[], []]
+    if fate.reader_leaves:
+        stderr.close()
+    for _ in range(500):  # 2000 connections, each logged
+        for _ in range(4):  # what a full backlog takes before it drops a handshake
+            Client().sock.close()
+        for reader, cycles in zip(readers, seen):
+            cycles += reader.cycles(1, timeout=1)  # a second without a line is a stall
+            cycles += reader.ready_cycles()
+    assert all(consecutive(cycles) for cycles in seen)
+    stderr.close()
+    syslog.close()
 
 
 @linux_only
