@@ -1,9 +1,6 @@
 // hwmon chips written from any bytes into a scratch sysfs tree and read back
-// by the walk: names, runtime states, labels and inputs that are empty, huge,
-// lack a line feed or hold NUL bytes. Every sensor has a one-line name, every
-// reading is finite, and nothing is yielded beyond the tree's tempN_input files.
-// (Files that block or fail to read are the stream tests'.)
-//
+// by the walk: every sensor has a one-line name, every reading is finite, and
+// nothing is yielded beyond the tree's tempN_input files.
 // Input: chips split by 0x1D, a chip's fields by 0x1E: `name`, the device's
 // runtime_status, then a tempN_label and a tempN_input per sensor. A field
 // "\x1F" leaves the file out.
