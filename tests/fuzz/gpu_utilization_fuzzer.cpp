@@ -8,8 +8,6 @@
 #include "GpuStats.h"
 #include "SystemHelper.h"
 
-extern std::string fuzzedScript;
-
 namespace {
 
 double libcLeadingDecimal(const std::string& text) {
@@ -23,8 +21,8 @@ double libcLeadingDecimal(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzzedScript.assign(reinterpret_cast<const char*>(data), size);
+void fuzzOne(std::string_view input) {
+  fuzzedScript = input;
   const float utilization = SystemHelper_getGPUUtilization();
   fuzzCheck(utilization >= 0.0f && utilization <= 1.0f, "utilization outside 0..1 or NaN");
   for (std::size_t at = fuzzedScript.find("\ttext:"); at != std::string::npos;
@@ -33,5 +31,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzCheck(utilizationFraction(text) == utilizationFraction(libcLeadingDecimal(text)),
               "a text figure reads differently from the number it spells");
   }
-  return 0;
 }

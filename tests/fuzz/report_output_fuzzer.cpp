@@ -8,8 +8,6 @@
 #include "report/JsonForm.h"
 #include "report/TextForm.h"
 
-extern std::string fuzzedScript;
-
 namespace {
 
 // Valid UTF-8 without C0 controls but the line feed, DEL or C1 controls
@@ -30,8 +28,8 @@ bool drivesNoTerminal(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzzedScript.assign(reinterpret_cast<const char*>(data), size);
+void fuzzOne(std::string_view input) {
+  fuzzedScript = input;
   const SensorSample sample = takeSensorSample();
   const std::string json = reportJson(sample, nullptr);
   const std::string text = reportText(sample, nullptr);
@@ -39,5 +37,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzCheck(nlohmann::json::parse(json)["line"] == sample.line, "the JSON form's line is not the sample's");
   fuzzCheck(drivesNoTerminal(json), "the JSON form holds a terminal control or invalid UTF-8");
   fuzzCheck(drivesNoTerminal(text), "the text form holds a terminal control or invalid UTF-8");
-  return 0;
 }

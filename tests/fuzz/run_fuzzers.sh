@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in a folder of their own and runs each
-# for SECONDS (default 30) on a scratch copy of its seed corpus, so that new
-# inputs never land in the repository. Prints each one's executions per second;
-# fails when any crashes, leaks, hangs or breaks an invariant, keeping the
-# input in <build>/fuzz-artifacts.   Usage: tests/fuzz/run_fuzzers.sh [SECONDS]
+# Usage: tests/fuzz/run_fuzzers.sh [SECONDS]. Runs each libFuzzer target for
+# SECONDS (default 30) on a scratch copy of its seed corpus, so that new inputs
+# never land in the repository; fails on a crash, leak, hang or broken
+# invariant, keeping the input in <build>/fuzz-artifacts.
 set -euo pipefail
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/../.." && pwd)

@@ -30,7 +30,10 @@ std::optional<std::string> xmlText(const std::string& document, const char* quer
   xmlXPathContextPtr context = xmlXPathNewContext(doc);
   xmlXPathObjectPtr found = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(query), context);
   const std::string text(reinterpret_cast<const char*>(found->stringval));
-  return xmlXPathFreeObject(found), xmlXPathFreeContext(context), xmlFreeDoc(doc), text;
+  xmlXPathFreeObject(found);
+  xmlXPathFreeContext(context);
+  xmlFreeDoc(doc);
+  return text;
 }
 
 // GLib unescapes the key's value; then "%%" is a literal percent sign (any
@@ -49,16 +52,18 @@ std::optional<std::string> execProgram(const std::string& entry) {
   gchar** argv = nullptr;
   std::optional<std::string> program;
   if (exec && !fieldCode && g_shell_parse_argv(command.c_str(), &argc, &argv, nullptr) && argc == 1) program = argv[0];
-  g_strfreev(argv), g_free(exec), g_key_file_free(keys);
+  g_strfreev(argv);
+  g_free(exec);
+  g_key_file_free(keys);
   return program;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void fuzzOne(std::string_view input) {
   static const std::string plist = shipped("app.pelagrin.helper.plist"), entry = shipped("app.pelagrin.helper.desktop");
-  const std::string path = "/" + std::string(reinterpret_cast<const char*>(data), size);
-  if (path.find('\0') != std::string::npos) return 0;  // no path holds one
+  const std::string path = "/" + std::string(input);
+  if (path.find('\0') != std::string::npos) return;  // no path holds one
   xmlChar* escaped = xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(path.c_str()));
   const bool xml = xmlText("<s>" + std::string(reinterpret_cast<char*>(escaped)) + "</s>", "string(/s)") == path;
   const bool utf8 = g_utf8_validate(path.data(), static_cast<gssize>(path.size()), nullptr);
@@ -72,5 +77,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzCheck(fillInstallPath(entry, path, TemplateFormat::DesktopEntry, filled).has_value() != utf8,
             "a desktop entry refused a UTF-8 path, or took one that is not");
   fuzzCheck(!utf8 || execProgram(filled) == path + kHelperInBundle, "Exec does not read back as the install path");
-  return 0;
 }

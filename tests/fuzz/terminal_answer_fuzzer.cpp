@@ -11,14 +11,15 @@
 #include "FuzzSupport.h"
 #include "TerminalAlert.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+void fuzzOne(std::string_view input) {
+  if (input.empty()) return;
+  const auto shape = static_cast<unsigned char>(input[0]);
   Alert alert{"Pelagrin Sensor Helper", "Choose what to do.", AlertStyle::Informational, {}};
-  for (std::size_t i = 0; i < (data[0] & 7u) % 5u; ++i) {
+  for (std::size_t i = 0; i < (shape & 7u) % 5u; ++i) {
     alert.addButton(std::array{"Install", "Uninstall", "Cancel", "Reinstall"}[i]);
-    alert.buttons[i].enabled = ((data[0] >> (3 + i)) & 1u) == 0;
+    alert.buttons[i].enabled = ((shape >> (3 + i)) & 1u) == 0;
   }
-  const std::string typed(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string typed(input.substr(1));
   std::size_t last = alert.buttons.size();  // the number of the last usable button, or 0
   while (last > 0 && !alert.buttons[last - 1].enabled) --last;
   const std::string tries[] = {typed, typed + "\n" + std::to_string(last) + "\n"};
@@ -33,5 +34,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "the answer is no button that can be chosen");
     else fuzzCheck(&answers == tries || last == 0, "a usable number went unheard");
   }
-  return 0;
 }

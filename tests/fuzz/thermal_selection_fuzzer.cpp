@@ -4,12 +4,9 @@
 #include "FuzzSupport.h"
 #include "SystemHelper.h"
 
-extern std::string fuzzedScript;
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzzedScript.assign(reinterpret_cast<const char*>(data), size);
+void fuzzOne(std::string_view input) {
+  fuzzedScript = input;
   for (const float reading :
        {SystemHelper_getCPUTemperature(), SystemHelper_getCPUTemperatureAvg(), SystemHelper_getGPUTemperature()})
     fuzzCheck(reading == 0.0f || (reading > 0.0f && reading <= 150.0f), "a temperature not 0 or in (0, 150]");
-  return 0;
 }

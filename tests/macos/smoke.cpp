@@ -3,47 +3,36 @@
 // the median CPU time of one cycle's walks (three thermal walks and one
 // accelerator walk): what the helper costs a Mac every cycle, measurable only
 // there.
-#include <time.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
 
 #include "SystemHelper.h"
 
 namespace {
 
-constexpr int kCycles = 300;
-
-double threadCpuMicroseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-}
-
-bool inRange(float celsius) { return celsius == 0.0f || (celsius > 0.0f && celsius <= 150.0f); }
+bool inRange(double celsius) { return celsius == 0.0 || (celsius > 0.0 && celsius <= 150.0); }
 
 }  // namespace
 
 int main() {
-  std::array<double, kCycles> cycleMicroseconds{};
+  std::array<double, 300> cycleMicroseconds{};
   for (double& spent : cycleMicroseconds) {
-    const double before = threadCpuMicroseconds();
-    const std::array<float, 3> temperatures{SystemHelper_getCPUTemperature(), SystemHelper_getCPUTemperatureAvg(),
-                                            SystemHelper_getGPUTemperature()};
-    const float utilization = SystemHelper_getGPUUtilization();
-    spent = threadCpuMicroseconds() - before;
-    if (!std::all_of(temperatures.begin(), temperatures.end(), inRange) ||
-        !(utilization >= 0.0f && utilization <= 1.0f)) {
-      std::fprintf(stderr, "out of range: %.1f %.1f %.1f degrees, utilization %.3f\n",
-                   static_cast<double>(temperatures[0]), static_cast<double>(temperatures[1]),
-                   static_cast<double>(temperatures[2]), static_cast<double>(utilization));
+    const std::clock_t before = std::clock();
+    const double cpu = SystemHelper_getCPUTemperature();
+    const double cpuMean = SystemHelper_getCPUTemperatureAvg();
+    const double gpu = SystemHelper_getGPUTemperature();
+    const double utilization = SystemHelper_getGPUUtilization();
+    spent = static_cast<double>(std::clock() - before) * 1e6 / CLOCKS_PER_SEC;
+    if (!inRange(cpu) || !inRange(cpuMean) || !inRange(gpu) || !(utilization >= 0.0 && utilization <= 1.0)) {
+      std::fprintf(stderr, "out of range: %.1f %.1f %.1f degrees, utilization %.3f\n", cpu, cpuMean, gpu, utilization);
       return 1;
     }
   }
-  const auto median = cycleMicroseconds.begin() + kCycles / 2;
+  const auto median = cycleMicroseconds.begin() + cycleMicroseconds.size() / 2;
   std::nth_element(cycleMicroseconds.begin(), median, cycleMicroseconds.end());
-  std::printf("median CPU time of one cycle's walks (3 thermal, 1 accelerator) over %d cycles: %.1f us\n", kCycles,
-              *median);
+  std::printf("median CPU time of one cycle's walks (3 thermal, 1 accelerator) over %zu cycles: %.0f us\n",
+              cycleMicroseconds.size(), *median);
   return 0;
 }

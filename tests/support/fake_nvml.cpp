@@ -13,32 +13,47 @@ struct nvmlDevice_st {
   const char* busId;  // as NVML writes it: upper-case hex, eight digits of domain
 };
 struct PciInfo {
-  char busIdLegacy[16];
-  unsigned domain, bus, device, pciDeviceId, pciSubSystemId;
-  char busId[32];
+  char busIdLegacy[16]{};
+  unsigned domain{}, bus{}, device{}, pciDeviceId{}, pciSubSystemId{};
+  char busId[32]{};
 };
 static nvmlDevice_st devices[] = {
-    {61, 5, 0x0a, 0, "00000000:0A:00.0"}, {44, 3, 0x0b, 0x1f, "00000000:0B:1F.0"}, {40, 2, 0, 0, nullptr}};
+    {.celsius = 61, .busyPercent = 5, .bus = 0x0a, .device = 0, .busId = "00000000:0A:00.0"},
+    {.celsius = 44, .busyPercent = 3, .bus = 0x0b, .device = 0x1f, .busId = "00000000:0B:1F.0"},
+    {.celsius = 40, .busyPercent = 2, .bus = 0, .device = 0, .busId = nullptr},
+};
 
 __attribute__((constructor)) static void announce() { std::fputs("fake NVML loaded\n", stderr); }
 int nvmlInit_v2() {
   static int inits = 0;
   return ++inits == 1 && !FAKE_NVML_INIT_FAILS ? 0 : 999;
 }
-int nvmlDeviceGetCount_v2(unsigned* count) { return *count = 3, 0; }
-int nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_st** device) { return *device = &devices[index], 0; }
-int nvmlDeviceGetUtilizationRates(nvmlDevice_st* device, unsigned rates[2]) {
-  return rates[0] = device->busyPercent, 0;
+int nvmlDeviceGetCount_v2(unsigned* count) {
+  *count = 3;
+  return 0;
 }
-int nvmlDeviceGetTemperature(nvmlDevice_st* device, int, unsigned* celsius) { return *celsius = device->celsius, 0; }
+int nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_st** device) {
+  *device = &devices[index];
+  return 0;
+}
+int nvmlDeviceGetUtilizationRates(nvmlDevice_st* device, unsigned rates[2]) {
+  rates[0] = device->busyPercent;
+  return 0;
+}
+int nvmlDeviceGetTemperature(nvmlDevice_st* device, int, unsigned* celsius) {
+  *celsius = device->celsius;
+  return 0;
+}
 int nvmlDeviceGetName(nvmlDevice_st*, char* name, unsigned length) {
-  return std::snprintf(name, length, "Fake Accelerator"), 0;
+  std::snprintf(name, length, "Fake Accelerator");
+  return 0;
 }
 #if !FAKE_NVML_WITHOUT_PCI_INFO
 int nvmlDeviceGetPciInfo_v3(nvmlDevice_st* device, PciInfo* pci) {
   if (!device->busId) return 3;  // NVML_ERROR_NOT_SUPPORTED
-  *pci = {{}, 0, device->bus, device->device, 0x10de1234, 0, {}};
-  return std::strncpy(pci->busId, device->busId, sizeof pci->busId - 1), 0;
+  *pci = {.bus = device->bus, .device = device->device, .pciDeviceId = 0x10de1234};
+  std::strncpy(pci->busId, device->busId, sizeof pci->busId - 1);
+  return 0;
 }
 #endif
 #if !FAKE_NVML_INCOMPLETE

@@ -23,7 +23,9 @@ extern "C" ssize_t send(int fd, const void*, size_t size, int) {
 namespace {
 
 std::vector<int> cycle(std::set<int> refuse = {}, std::set<int> cut = {}) {
-  served.clear(), refusing = std::move(refuse), shortchanging = std::move(cut);
+  served.clear();
+  refusing = std::move(refuse);
+  shortchanging = std::move(cut);
   broadcastLine("{}\n", 3);
   return served;
 }

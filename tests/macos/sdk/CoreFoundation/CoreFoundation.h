@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,9 +41,10 @@ struct Object {
   Kind kind;
   std::string text{};
   double number = 0;  // a boolean's 0 or 1 too, and an event's reading
-  bool isFloat = false, wide = false;
+  bool isFloat = false;
+  bool wide = false;            // wider than 64 bits
   std::vector<Object> items{};  // an array's, or a dictionary's keys and values in turn: borrowed by readers
-  int references = 1;           // 0: released; items and CFSTR strings are never released
+  int references = 1;           // 0: released
   bool owned = false;           // handed out by a Create or Copy call: the caller releases it once
   std::size_t index = 0;        // its place in the script; an iterator's next accelerator
 };
@@ -54,32 +54,36 @@ inline Object dictionary(std::vector<Object> items) { return {.kind = Kind::Dict
 
 // Left out: a service without "Product" or a temperature event, an accelerator without "PerformanceStatistics".
 struct Service {
-  std::optional<Object> product;
-  std::optional<double> reading;
+  std::optional<Object> product{};
+  std::optional<double> reading{};
 };
 enum class Copy { Table, Fails, GivesNothing };
 struct Accelerator {
   Copy copy = Copy::Table;
-  std::optional<Object> statistics;
+  std::optional<Object> statistics{};
 };
 struct Script {
-  bool clientFails = false, servicesFail = false, matchingFails = false, queryFails = false;
+  std::string failing = "";  // the one call that fails
   std::vector<Service> services{};
   std::vector<Accelerator> accelerators{};
 };
 
 inline Script script;
-inline std::deque<Object> handedOut, constants;  // never freed, so that every address stays unique
+inline std::deque<Object> handedOut;  // never freed, so that every address stays unique
 inline std::vector<std::string> errors;
-inline std::vector<const void*> matchingGiven;
+inline const void* matchingKept = nullptr;
 
+inline void wrong(const std::string& error) { errors.push_back(error); }
+
+// `owned`: the caller must release it; CFSTR strings are not.
 template <typename Ref = const void*>
-Ref handOut(Object object) {
-  object.owned = true;
+Ref handOut(Object object, bool owned = true) {
+  object.owned = owned;
   return reinterpret_cast<Ref>(&handedOut.emplace_back(std::move(object)));
 }
 inline io_object_t handOutHandle(Object object) {
-  return handOut(std::move(object)), static_cast<io_object_t>(handedOut.size());
+  handOut(std::move(object));
+  return static_cast<io_object_t>(handedOut.size());
 }
 
 inline Object* within(Object& holder, const void* ref) {
@@ -92,21 +96,21 @@ inline Object* within(Object& holder, const void* ref) {
 // The object a reference names; using it after its holder's release, or as
 // another kind of object, is written down.
 inline Object& use(const void* ref, std::optional<Kind> kind = std::nullopt) {
-  for (auto* books : {&handedOut, &constants}) {
-    for (Object& holder : *books) {
-      Object* found = within(holder, ref);
-      if (found && (holder.references <= 0 || (kind && found->kind != *kind))) errors.push_back("misused an object");
-      if (found) return *found;
-    }
+  for (Object& holder : handedOut) {
+    Object* found = within(holder, ref);
+    if (found == nullptr) continue;
+    if (holder.references <= 0 || (kind && found->kind != *kind)) wrong("misused an object");
+    return *found;
   }
-  errors.push_back("used an object the stand-in never made");
-  return constants.emplace_back(Object{Kind::Text});
+  wrong("used an object the stand-in never made");
+  static Object nothing{.kind = Kind::Text};
+  return nothing;
 }
 inline Object& use(io_object_t handle) { return use(handle ? &handedOut.at(handle - 1) : nullptr); }
 
 inline void release(const void* ref) {
   Object& object = use(ref);
-  if (!object.owned || object.references-- <= 0) errors.push_back("released an object it does not own, or twice");
+  if (!object.owned || object.references-- <= 0) wrong("released an object it does not own, or twice");
 }
 
 inline const Object* find(const Object& dictionary, const std::string& key) {
@@ -142,26 +146,25 @@ inline CFIndex CFStringGetLength(CFStringRef string) {
 inline CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding) { return length * 3; }
 inline Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex size, CFStringEncoding encoding) {
   const std::string& text = use(string, Kind::Text).text;
-  const bool fits = encoding == kCFStringEncodingUTF8 && static_cast<CFIndex>(text.size()) < size;
-  return fits && std::memcpy(buffer, text.c_str(), text.size() + 1);
+  if (encoding != kCFStringEncodingUTF8 || static_cast<CFIndex>(text.size()) >= size) return false;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
 }
 inline CFStringRef __CFStringMakeConstantString(const char* cStr) {
-  for (const standin::Object& constant : standin::constants)
-    if (constant.text == cStr) return &constant;
-  return &standin::constants.emplace_back(standin::text(cStr));
+  return standin::handOut(standin::text(cStr), false);
 }
 
 inline CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
-  if (type != kCFNumberIntType) standin::errors.push_back("a number type the stand-in does not model");
+  if (type != kCFNumberIntType) standin::wrong("a number type the stand-in does not model");
   return standin::handOut(standin::whole(*static_cast<const int*>(valuePtr)));
 }
 inline Boolean CFNumberIsFloatType(CFNumberRef number) { return use(number, Kind::Number).isFloat; }
 // Like Core Foundation, a conversion that loses the value says false.
 inline Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* out) {
-  const standin::Object& v = use(number, Kind::Number);
-  const std::int64_t integer = static_cast<std::int64_t>(v.number);
-  if (type == kCFNumberFloat64Type) return std::memcpy(out, &v.number, sizeof v.number), !v.wide;
-  return std::memcpy(out, &integer, sizeof integer), type == kCFNumberSInt64Type && !v.wide && !v.isFloat;
+  const standin::Object& value = use(number, Kind::Number);
+  if (type == kCFNumberFloat64Type) *static_cast<double*>(out) = value.number;
+  if (type == kCFNumberSInt64Type) *static_cast<std::int64_t*>(out) = static_cast<std::int64_t>(value.number);
+  return !value.wide && (type == kCFNumberFloat64Type || (type == kCFNumberSInt64Type && !value.isFloat));
 }
 inline Boolean CFBooleanGetValue(CFBooleanRef boolean) { return use(boolean, Kind::Boolean).number != 0; }
 inline CFIndex CFArrayGetCount(CFArrayRef array) { return static_cast<CFIndex>(use(array, Kind::Array).items.size()); }
@@ -170,10 +173,13 @@ inline const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex i) { return 
 // The copy holds values of its own: the caller's references stay the caller's to release.
 inline CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values, CFIndex count,
                                           const CFDictionaryKeyCallBacks*, const CFDictionaryValueCallBacks*) {
-  std::vector<standin::Object> items;
-  for (CFIndex i = 0; i < count; ++i) items.insert(items.end(), {use(keys[i]), use(values[i])});
-  for (standin::Object& item : items) item.owned = false;
-  return standin::handOut(standin::dictionary(items));
+  standin::Object copy = standin::dictionary({});
+  for (CFIndex i = 0; i < count; ++i) {
+    copy.items.push_back(use(keys[i]));
+    copy.items.push_back(use(values[i]));
+  }
+  for (standin::Object& item : copy.items) item.owned = false;
+  return standin::handOut(copy);
 }
 inline CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
   return static_cast<CFIndex>(use(dict, Kind::Dictionary).items.size() / 2);
@@ -183,54 +189,63 @@ inline const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
 }
 inline void CFDictionaryGetKeysAndValues(CFDictionaryRef dict, const void** keys, const void** values) {
   const standin::Object& object = use(dict, Kind::Dictionary);
-  for (std::size_t i = 0; i + 1 < object.items.size(); i += 2)
-    *keys++ = &object.items[i], *values++ = &object.items[i + 1];
+  for (std::size_t i = 0; i + 1 < object.items.size(); i += 2) {
+    keys[i / 2] = &object.items[i];
+    values[i / 2] = &object.items[i + 1];
+  }
 }
 
 inline IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
-  return standin::script.clientFails ? nullptr : standin::handOut<IOHIDEventSystemClientRef>({Kind::Client});
+  if (standin::script.failing == __func__) return nullptr;
+  return standin::handOut<IOHIDEventSystemClientRef>({.kind = Kind::Client});
 }
+// The walks build one matching dictionary and keep it for the run.
 inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching) {
   use(client, Kind::Client);
   const standin::Object& dict = use(matching, Kind::Dictionary);
-  const standin::Object *page = standin::find(dict, "PrimaryUsagePage"), *usage = standin::find(dict, "PrimaryUsage");
+  const standin::Object* page = standin::find(dict, "PrimaryUsagePage");
+  const standin::Object* usage = standin::find(dict, "PrimaryUsage");
   if (dict.items.size() != 4 || !page || page->number != 0xFF00 || !usage || usage->number != 5)
-    standin::errors.push_back("matched on something else than Apple's temperature sensors");
-  return standin::matchingGiven.push_back(matching), 0;
+    standin::wrong("matched on something else than Apple's temperature sensors");
+  if (standin::matchingKept && standin::matchingKept != matching) standin::wrong("matched with a new dictionary");
+  standin::matchingKept = matching;
+  return 0;
 }
 inline CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) {
   use(client, Kind::Client);
-  std::vector<standin::Object> services;
+  if (standin::script.failing == __func__) return nullptr;
+  standin::Object services{.kind = Kind::Array};
   for (std::size_t i = 0; i < standin::script.services.size(); ++i)
-    services.push_back({.kind = Kind::Service, .index = i});
-  return standin::script.servicesFail ? nullptr : standin::handOut({.kind = Kind::Array, .items = services});
+    services.items.push_back({.kind = Kind::Service, .index = i});
+  return standin::handOut(services);
 }
 inline CFTypeRef IOHIDServiceClientCopyProperty(IOHIDServiceClientRef service, CFStringRef key) {
-  if (use(key, Kind::Text).text != "Product") standin::errors.push_back("asked for another property");
+  if (use(key, Kind::Text).text != "Product") standin::wrong("asked for another property");
   const auto& product = standin::script.services.at(use(service, Kind::Service).index).product;
   return product ? standin::handOut(*product) : nullptr;
 }
 inline CFTypeRef IOHIDServiceClientCopyEvent(IOHIDServiceClientRef service, int64_t type, int32_t options,
                                              int64_t time) {
-  if (type != 15 || options != 0 || time != 0)
-    standin::errors.push_back("asked for another event than the temperature");
+  if (type != 15 || options != 0 || time != 0) standin::wrong("asked for another event than the temperature");
   const auto& reading = standin::script.services.at(use(service, Kind::Service).index).reading;
   return reading ? standin::handOut({.kind = Kind::Event, .number = *reading}) : nullptr;
 }
 inline double IOHIDEventGetFloatValue(CFTypeRef event, int32_t field) {
-  if (field != 0xF0000) standin::errors.push_back("read another field than the temperature level");
+  if (field != 0xF0000) standin::wrong("read another field than the temperature level");
   return use(event, Kind::Event).number;
 }
 
 inline CFMutableDictionaryRef IOServiceMatching(const char* name) {
-  if (std::string(name) != "IOAccelerator") standin::errors.push_back("matched another class than IOAccelerator");
-  return standin::script.matchingFails ? nullptr : standin::handOut<CFMutableDictionaryRef>(standin::dictionary({}));
+  if (std::string(name) != "IOAccelerator") standin::wrong("matched another class than IOAccelerator");
+  if (standin::script.failing == __func__) return nullptr;
+  return standin::handOut<CFMutableDictionaryRef>(standin::dictionary({}));
 }
 // Like IOKit, it takes over the caller's reference to `matching`, whatever the outcome.
 inline kern_return_t IOServiceGetMatchingServices(mach_port_t, CFDictionaryRef matching, io_iterator_t* existing) {
   --use(matching, Kind::Dictionary).references;
-  if (standin::script.queryFails) return 1;
-  return *existing = standin::handOutHandle({Kind::Iterator}), KERN_SUCCESS;
+  if (standin::script.failing == __func__) return 1;
+  *existing = standin::handOutHandle({.kind = Kind::Iterator});
+  return KERN_SUCCESS;
 }
 inline io_object_t IOIteratorNext(io_iterator_t iterator) {
   standin::Object& next = use(iterator);
@@ -239,15 +254,20 @@ inline io_object_t IOIteratorNext(io_iterator_t iterator) {
 }
 inline kern_return_t IORegistryEntryCreateCFProperties(io_registry_entry_t entry, CFMutableDictionaryRef* properties,
                                                        CFAllocatorRef, IOOptionBits options) {
-  if (options != 0) standin::errors.push_back("properties copied with options");
+  if (options != 0) standin::wrong("properties copied with options");
   const standin::Accelerator& scripted = standin::script.accelerators.at(use(entry).index);
   if (scripted.copy == standin::Copy::Fails) return 1;
   standin::Object table = standin::dictionary({standin::text("IOClass"), standin::text("AGXAccelerator")});
-  if (scripted.statistics)
-    table.items.insert(table.items.end(), {standin::text("PerformanceStatistics"), *scripted.statistics});
+  if (scripted.statistics) {
+    table.items.push_back(standin::text("PerformanceStatistics"));
+    table.items.push_back(*scripted.statistics);
+  }
   *properties = scripted.copy == standin::Copy::Table ? standin::handOut<CFMutableDictionaryRef>(table) : nullptr;
   return KERN_SUCCESS;
 }
-inline kern_return_t IOObjectRelease(io_object_t object) { return standin::release(&use(object)), KERN_SUCCESS; }
+inline kern_return_t IOObjectRelease(io_object_t object) {
+  standin::release(&use(object));
+  return KERN_SUCCESS;
+}
 
 }  // extern "C"
