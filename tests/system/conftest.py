@@ -15,9 +15,11 @@ linux_only = pytest.mark.skipif(not LINUX, reason="Linux only")
 
 def until(condition, timeout=3.0):
     deadline = time.monotonic() + timeout
-    while not (met := condition()) and time.monotonic() < deadline:
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
         time.sleep(0.01)
-    return bool(met)
+    return True
 
 
 def private_network(tcp_wmem=None):
@@ -38,24 +40,19 @@ def own_loopback():
 
 class Helper:
     def __init__(self, command, env):
-        self.log = tempfile.TemporaryFile(
-            "a+b"
-        )  # appending, so where it writes never depends on our reads
-        self.proc = subprocess.Popen(
-            command, stdin=subprocess.DEVNULL, stderr=self.log, env={**os.environ, **env}
-        )
+        # Appending, so that where it writes never depends on our reads.
+        self.log = tempfile.TemporaryFile("a+b")
+        env = {**os.environ, **env}
+        self.proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stderr=self.log, env=env)
         self.pid = self.proc.pid
 
     def stderr(self):
         return os.pread(self.log.fileno(), 1 << 24, 0).decode(errors="replace")
 
     def messages(self):
-        """Each log entry from "[Helper]" on, without the prefix the log adds; a line still being written is none yet."""
-        return [
-            line[line.index("[Helper]") :]
-            for line in self.stderr().split("\n")[:-1]
-            if "[Helper]" in line
-        ]
+        """Each whole log entry from "[Helper]" on, without the prefix the log adds."""
+        lines = self.stderr().split("\n")[:-1]
+        return [line[line.index("[Helper]") :] for line in lines if "[Helper]" in line]
 
     def wait_log(self, text, timeout=3.0):
         return until(lambda: any(text in message for message in self.messages()), timeout)
@@ -78,41 +75,60 @@ def require_free_port():
         probe.close()
 
 
+class Starter:
+    """Starts helpers for one test, the first only once the port is free."""
+
+    def __init__(self):
+        self.helpers = []
+
+    def __call__(self, binary, env=None, wrap=()):
+        if not self.helpers:
+            require_free_port()
+        helper = Helper([*wrap, binary], env or {})
+        self.helpers.append(helper)
+        return helper
+
+
 @pytest.fixture
 def start():
-    helpers = []
-
-    def launch(binary, env=None, wrap=()):
-        if not helpers:
-            require_free_port()
-        helpers.append(Helper([*wrap, binary], env or {}))
-        return helpers[-1]
-
-    yield launch
-    for helper in helpers:
-        helper.proc.kill(), helper.proc.wait()
+    starter = Starter()
+    yield starter
+    for helper in starter.helpers:
+        helper.proc.kill()
+        helper.proc.wait()
 
 
 class Client:
     def __init__(self, rcvbuf=0, timeout=3.0):
-        def connected():
-            self.sock, self.buffer = socket.socket(), b""
-            rcvbuf and self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-            self.sock.settimeout(timeout)  # a stalled helper's full backlog drops the handshake
-            return self.sock.connect_ex(("127.0.0.1", PORT)) == 0 or self.sock.close()
+        self.rcvbuf = rcvbuf
+        self.timeout = timeout
+        self.buffer = b""
+        assert until(self.connect, timeout), "nothing listens on the port"
 
-        assert until(connected, timeout), "nothing listens on the port"
+    def connect(self):
+        self.sock = socket.socket()
+        if self.rcvbuf:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, self.rcvbuf)
+        self.sock.settimeout(self.timeout)  # a stalled helper's full backlog drops the handshake
+        if self.sock.connect_ex(("127.0.0.1", PORT)) == 0:
+            return True
+        self.sock.close()
+        return False
+
+    def receive(self, timeout):
+        """What arrives within `timeout`: None when nothing does, b"" when the helper hung up."""
+        if not select.select([self.sock], [], [], timeout)[0]:
+            return None
+        try:
+            return self.sock.recv(65536)
+        except ConnectionResetError:
+            return b""
 
     def line(self, timeout=2.0):
         """The next whole line, or None when none comes in time or the helper hung up."""
         deadline = time.monotonic() + timeout
         while b"\n" not in self.buffer:
-            try:
-                data = select.select([self.sock], [], [], max(0, deadline - time.monotonic()))[
-                    0
-                ] and self.sock.recv(65536)
-            except ConnectionResetError:
-                data = b""
+            data = self.receive(max(0, deadline - time.monotonic()))
             if not data:
                 return None
             self.buffer += data
@@ -130,15 +146,12 @@ class Client:
 
     def ready_cycles(self):
         """The cycle numbers of every whole line that has arrived, without waiting for more."""
-        while select.select([self.sock], [], [], 0)[0] and (data := self.sock.recv(65536)):
+        while data := self.receive(0):
             self.buffer += data
         return self.cycles(self.buffer.count(b"\n"))
 
     def closed_without_data(self, timeout=2.0):
-        try:
-            return bool(select.select([self.sock], [], [], timeout)[0]) and self.sock.recv(1) == b""
-        except ConnectionResetError:
-            return True
+        return self.receive(timeout) == b""
 
 
 def consecutive(cycles):
