@@ -1,7 +1,7 @@
 """The helper over real loopback: start-up and its log, the client table, the
 line from real sensor files, the faults the stream must come through, and the
 long runs (marked): client churn for PELAGRIN_SOAK_CYCLES cycles, memcheck."""
-import json, os, random, re, resource, shutil, signal, socket
+import itertools, json, os, random, re, resource, shutil, signal, socket
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -19,10 +19,19 @@ COUNTING = {"PELAGRIN_FAKE_COUNTER": "1"}
 
 
 def numbered(log):
-    """The log with each descriptor named by the order it first shows in: the numbers vary."""
-    for rank, fd in enumerate(dict.fromkeys(re.findall(r"fd=(\d+)", log)), start=1):
-        log = re.sub(rf"fd={fd}\b", f"fd=#{rank}", log)
-    return log
+    """The log with each client named by the order it came in: descriptor numbers vary, and
+    whether a newcomer reuses a freed one depends on when the accept thread last waited."""
+    arrivals = itertools.count(1)
+    names = {}
+    lines = []
+    for line in log.split("\n"):
+        event = re.search(r"Client (connected|disconnected) \(fd=(\d+)", line)
+        if event and event[1] == "connected":
+            names[event[2]] = f"#{next(arrivals)}"
+        if event:
+            line = line.replace(f"fd={event[2]}", f"fd={names[event[2]]}")
+        lines.append(line)
+    return "\n".join(lines)
 
 
 def test_a_port_already_taken_is_named_before_the_first_helper_starts(start):
