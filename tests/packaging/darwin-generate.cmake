@@ -3,6 +3,9 @@
 # compiler checks are skipped and install_name_tool is any program at all.
 set(CMAKE_SYSTEM_NAME Darwin)
 set(CMAKE_SYSTEM_PROCESSOR arm64)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_OBJCXX_COMPILER clang++)
 set(CMAKE_OSX_SYSROOT /)
 set(CMAKE_C_COMPILER_WORKS TRUE)
 set(CMAKE_CXX_COMPILER_WORKS TRUE)
