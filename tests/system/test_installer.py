@@ -143,6 +143,7 @@ def last_alert(shown):
     return Alert(title, text)
 
 
+@pytest.mark.port
 def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     shown = sandbox.run("2\n4\nmaybe\n  install \n\n", real=True)
     assert_golden(FIXTURES / "install-through-the-terminal.expected", shown)
