@@ -1,0 +1,63 @@
+// Any script for the test builds' platform layer (names of any bytes but tab
+// and line feed, readings and statistics of every kind, texts that almost
+// spell a number) through the helper's readings and both forms of the report.
+// Each temperature is 0 or one the catalogue could hold; the utilization stays
+// a fraction from 0 to 1; every text reads as the number the C library finds
+// at its start, with hexadecimal, NaN and infinity none; the JSON form is one
+// document that nlohmann's parser reads back with the helper's line; and
+// neither form holds a byte that could drive a terminal.
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+#include "FuzzSupport.h"
+#include "GpuStats.h"
+#include "report/JsonForm.h"
+#include "report/TextForm.h"
+
+namespace {
+
+double libcLeadingDecimal(const std::string& text) {
+  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string::npos) return 0.0;
+  at += text[at] == '+' || text[at] == '-';
+  const bool noNumber = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0 ||
+                        (at < text.size() && std::isalpha(static_cast<unsigned char>(text[at])));
+  return noNumber ? 0.0 : std::strtod(text.c_str(), nullptr);
+}
+
+// Valid UTF-8 without C0 controls but the line feed, DEL or C1 controls
+// (U+0080 to U+009F, encoded C2 80 to C2 9F).
+bool drivesNoTerminal(const std::string& text) {
+  try {
+    nlohmann::json(text).dump();
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const bool c1 = byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void fuzzOne(std::string_view input) {
+  fuzzedScript = input;
+  const SensorSample sample = takeSensorSample();
+  for (const float reading : {sample.cpuTemp.value, sample.cpuTempAvg.value, sample.gpuTemp})
+    fuzzCheck(reading == 0.0f || (reading > 0.0f && reading <= 150.0f), "a temperature not 0 or in (0, 150]");
+  fuzzCheck(sample.gpuUtil >= 0.0f && sample.gpuUtil <= 1.0f, "utilization outside 0..1 or NaN");
+  for (std::size_t at = input.find("\ttext:"); at != std::string::npos; at = input.find("\ttext:", at + 1)) {
+    const std::string text(input.substr(at + 6, input.find_first_of("\t\n", at + 6) - at - 6));
+    fuzzCheck(utilizationFraction(text) == utilizationFraction(libcLeadingDecimal(text)),
+              "a text figure reads differently from the number it spells");
+  }
+  const std::string json = reportJson(sample, nullptr);
+  const std::string text = reportText(sample, nullptr);
+  fuzzCheck(nlohmann::json::accept(json), "the JSON form is not one valid document");
+  fuzzCheck(nlohmann::json::parse(json)["line"] == sample.line, "the JSON form's line is not the sample's");
+  fuzzCheck(drivesNoTerminal(json), "the JSON form holds a terminal control or invalid UTF-8");
+  fuzzCheck(drivesNoTerminal(text), "the text form holds a terminal control or invalid UTF-8");
+}
