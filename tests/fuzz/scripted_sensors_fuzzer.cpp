@@ -1,10 +1,9 @@
 // Any script for the test builds' platform layer (names of any bytes but tab
-// and line feed, readings and statistics of every kind, texts that almost
-// spell a number) through the helper's readings and both forms of the report:
-// temperatures 0 or in (0, 150], a utilization in 0..1, texts read as the
-// number the C library finds at their start (hexadecimal, NaN and infinity
-// none), and reports of valid UTF-8 that cannot drive a terminal, the JSON one
-// document that nlohmann's parser reads back with the helper's line.
+// and line feed, statistics of every kind, texts that almost spell a number)
+// through the helper's readings and both report forms: temperatures 0 or in
+// (0, 150], utilization in 0..1, texts read as the number the C library finds
+// at their start (not hexadecimal, NaN or infinity), and reports of valid UTF-8
+// that cannot drive a terminal, the JSON one document holding the helper's line.
 #include <cctype>
 #include <nlohmann/json.hpp>
 

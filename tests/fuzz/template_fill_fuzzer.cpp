@@ -1,8 +1,7 @@
 // Any absolute install path (every byte but NUL, UTF-8 or not) filled into the
-// shipped agent templates, then read back by the libraries that read such files
-// for real: libxml2 for the property list, GLib for the desktop entry. A path is
-// refused exactly when the format cannot carry it; otherwise the program the
-// agent runs reads back as the path itself.
+// shipped agent templates and read back as the system reads them: libxml2 the
+// property list, GLib the desktop entry. A path is refused exactly when the
+// format cannot carry it; otherwise the agent's program reads back as the path.
 #include <glib.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
