@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Usage: tests/fuzz/run_fuzzers.sh [SECONDS]. Runs each libFuzzer target for
-# SECONDS (default 30) on a scratch copy of its seed corpus, so that new inputs
-# never land in the repository; fails on a crash, leak, hang or broken
-# invariant, keeping the input in <build>/fuzz-artifacts.
+# Usage: tests/fuzz/run_fuzzers.sh [SECONDS]. Runs each libFuzzer target for SECONDS (default 30)
+# on a scratch copy of its seed corpus, so that no new input lands in the repository; fails on a
+# crash, leak, hang or broken invariant, keeping the input in <build>/fuzz-artifacts.
 set -euo pipefail
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/../.." && pwd)
