@@ -1,9 +1,8 @@
-// hwmon chips written from any bytes into a scratch sysfs tree and read back
-// by the walk: every sensor has a one-line name, every reading is finite, and
-// nothing is yielded beyond the tree's tempN_input files.
-// Input: chips split by 0x1D, a chip's fields by 0x1E: `name`, the device's
-// runtime_status, then a tempN_label and a tempN_input per sensor. A field
-// "\x1F" leaves the file out.
+// Any bytes as hwmon chips in a scratch sysfs tree, read back by the walk:
+// every sensor has a one-line name, every reading is finite, and nothing is
+// yielded beyond the tempN_input files. Input: chips split by 0x1D, a chip's
+// fields by 0x1E (name, the device's runtime_status, then tempN_label and
+// tempN_input in turn); a field "\x1F" leaves the file out.
 #include <unistd.h>
 
 #include <cmath>
@@ -27,7 +26,7 @@ void fuzzOne(std::string_view input) {
     chips.remove_prefix(std::min(chips.size(), fields.size() + 1));
     const fs::path chip = root / "class/hwmon" / ("hwmon" + std::to_string(c));
     fs::create_directories(chip / "device/power");
-    for (int n = 0; n < 18 && (n == 0 || !fields.empty()); ++n) {  // name, runtime_status, then label and input in turn
+    for (int n = 0; n < 18 && (n == 0 || !fields.empty()); ++n) {
       const std::string_view field = fields.substr(0, fields.find('\x1E'));
       fields.remove_prefix(std::min(fields.size(), field.size() + 1));
       const std::string file = n == 0   ? "name"

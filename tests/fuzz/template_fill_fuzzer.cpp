@@ -1,12 +1,12 @@
 // Any absolute install path (every byte but NUL, UTF-8 or not) filled into the
-// shipped agent templates, then read back by the libraries that read such files
-// for real: libxml2 for the property list, GLib for the desktop entry. A path is
-// refused exactly when the format cannot carry it; otherwise the program the
-// agent runs reads back as the path itself.
+// shipped agent templates and read back as the system reads them: libxml2 the
+// property list, GLib the desktop entry. A path is refused exactly when the
+// format cannot carry it; otherwise the agent's program reads back as the path.
 #include <glib.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -18,7 +18,7 @@ namespace {
 const std::string kHelperInBundle = "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper";
 
 std::string shipped(const char* name) {
-  std::ifstream in(std::string(PELAGRIN_INSTALLER_RESOURCES) + "/" + name, std::ios::binary);
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../installer/resources" / name);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -40,22 +40,18 @@ std::optional<std::string> xmlText(const std::string& document, const char* quer
 // other % a field code) and the rest follows the quoting that GLib's shell
 // parser reads.
 std::optional<std::string> execProgram(const std::string& entry) {
-  GKeyFile* keys = g_key_file_new();
-  gchar* exec = g_key_file_load_from_data(keys, entry.data(), entry.size(), G_KEY_FILE_NONE, nullptr)
-                    ? g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr)
-                    : nullptr;
+  g_autoptr(GKeyFile) keys = g_key_file_new();
+  g_key_file_load_from_data(keys, entry.data(), entry.size(), G_KEY_FILE_NONE, nullptr);
+  g_autofree gchar* exec = g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr);
   std::string command = exec ? exec : "";
   bool fieldCode = false;
   for (std::size_t at = 0; (at = command.find('%', at)) != std::string::npos; command.erase(at++, 1))
     fieldCode = fieldCode || command.compare(at, 2, "%%") != 0;
   gint argc = 0;
-  gchar** argv = nullptr;
-  std::optional<std::string> program;
-  if (exec && !fieldCode && g_shell_parse_argv(command.c_str(), &argc, &argv, nullptr) && argc == 1) program = argv[0];
-  g_strfreev(argv);
-  g_free(exec);
-  g_key_file_free(keys);
-  return program;
+  g_auto(GStrv) argv = nullptr;
+  if (!exec || fieldCode || !g_shell_parse_argv(command.c_str(), &argc, &argv, nullptr) || argc != 1)
+    return std::nullopt;
+  return argv[0];
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-// The terminal dialog fed any typed answers: any bytes and line lengths, NUL
-// bytes, carriage returns, numbers too long to convert. It answers with a
-// button that can be chosen, or no choice at the end of input, and a later
-// line that names the last usable button by its number is always heard.
-//
-// Input: one byte that shapes the alert (bits 0-2: 0 to 4 buttons, modulo 5;
-// bits 3-6: which are disabled), then what the user types.
+// The terminal dialog fed any typed answers (any bytes, NUL, carriage returns,
+// numbers too long to convert) answers with a button that can be chosen, or
+// none at the end of input; a later line naming the last usable button by its
+// number is always heard. Input: one byte shaping the alert (bits 0-2: 0 to 4
+// buttons, modulo 5; bits 3-6: which are disabled), then what the user types.
 #include <array>
 #include <sstream>
 

@@ -1,8 +1,6 @@
-// On a Mac: the real IOKit walks, 300 cycles' worth. Every reading is 0 or in
-// range, and, run under leaks(1), nothing a walk made outlives it. It prints
-// the median CPU time of one cycle's walks (three thermal walks and one
-// accelerator walk): what the helper costs a Mac every cycle, measurable only
-// there.
+// On a Mac: the real IOKit walks, 300 cycles' worth, every reading 0 or in
+// range; run under leaks(1), nothing a walk made outlives it. It prints the
+// median CPU time of one cycle's walks, what the helper costs a Mac each cycle.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -10,23 +8,18 @@
 
 #include "SystemHelper.h"
 
-namespace {
-
-bool inRange(double celsius) { return celsius == 0.0 || (celsius > 0.0 && celsius <= 150.0); }
-
-}  // namespace
-
 int main() {
   std::array<double, 300> cycleMicroseconds{};
   for (double& spent : cycleMicroseconds) {
     const std::clock_t before = std::clock();
-    const double cpu = SystemHelper_getCPUTemperature();
-    const double cpuMean = SystemHelper_getCPUTemperatureAvg();
-    const double gpu = SystemHelper_getGPUTemperature();
-    const double utilization = SystemHelper_getGPUUtilization();
+    const std::array degrees{SystemHelper_getCPUTemperature(), SystemHelper_getCPUTemperatureAvg(),
+                             SystemHelper_getGPUTemperature()};
+    const float utilization = SystemHelper_getGPUUtilization();
     spent = static_cast<double>(std::clock() - before) * 1e6 / CLOCKS_PER_SEC;
-    if (!inRange(cpu) || !inRange(cpuMean) || !inRange(gpu) || !(utilization >= 0.0 && utilization <= 1.0)) {
-      std::fprintf(stderr, "out of range: %.1f %.1f %.1f degrees, utilization %.3f\n", cpu, cpuMean, gpu, utilization);
+    const bool inRange = std::all_of(degrees.begin(), degrees.end(), [](float c) { return c >= 0.0f && c <= 150.0f; });
+    if (!inRange || !(utilization >= 0.0f && utilization <= 1.0f)) {
+      std::fprintf(stderr, "out of range: %.1f %.1f %.1f degrees, utilization %.3f\n", degrees[0], degrees[1],
+                   degrees[2], utilization);
       return 1;
     }
   }

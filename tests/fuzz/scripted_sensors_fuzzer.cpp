@@ -1,0 +1,57 @@
+// Any script for the test builds' platform layer (names of any bytes but tab
+// and line feed, statistics of every kind, texts that almost spell a number)
+// through the helper's readings and both report forms: temperatures 0 or in
+// (0, 150], utilization in 0..1, texts read as the number the C library finds
+// at their start (not hexadecimal, NaN or infinity), and reports of valid UTF-8
+// that cannot drive a terminal, the JSON one document holding the helper's line.
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+#include "FuzzSupport.h"
+#include "GpuStats.h"
+#include "report/JsonForm.h"
+#include "report/TextForm.h"
+
+namespace {
+
+double libcLeadingDecimal(const std::string& text) {
+  std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string::npos) return 0.0;
+  at += text[at] == '+' || text[at] == '-';
+  const bool noNumber = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0 ||
+                        (at < text.size() && std::isalpha(static_cast<unsigned char>(text[at])));
+  return noNumber ? 0.0 : std::strtod(text.c_str(), nullptr);
+}
+
+// No C0 control but the line feed, no DEL, no C1 control (U+0080 to U+009F,
+// encoded C2 80 to C2 9F).
+bool drivesNoTerminal(const std::string& text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const bool c1 = byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void fuzzOne(std::string_view input) {
+  fuzzedScript = input;
+  const SensorSample sample = takeSensorSample();
+  for (const float reading : {sample.cpuTemp.value, sample.cpuTempAvg.value, sample.gpuTemp})
+    fuzzCheck(reading >= 0.0f && reading <= 150.0f, "a temperature outside 0..150 or NaN");
+  fuzzCheck(sample.gpuUtil >= 0.0f && sample.gpuUtil <= 1.0f, "utilization outside 0..1 or NaN");
+  for (std::size_t at = input.find("\ttext:"); at != std::string::npos; at = input.find("\ttext:", at + 1)) {
+    const std::string text(input.substr(at + 6, input.find_first_of("\t\n", at + 6) - at - 6));
+    fuzzCheck(utilizationFraction(text) == utilizationFraction(libcLeadingDecimal(text)),
+              "a text figure reads differently from the number it spells");
+  }
+  const std::string json = reportJson(sample, nullptr);
+  const std::string text = reportText(sample, nullptr);
+  // Both throw, and so end the run, on anything but valid UTF-8 and one JSON document.
+  nlohmann::json(text).dump();
+  fuzzCheck(nlohmann::json::parse(json)["line"] == sample.line, "the JSON form's line is not the sample's");
+  fuzzCheck(drivesNoTerminal(json), "the JSON form holds a terminal control");
+  fuzzCheck(drivesNoTerminal(text), "the text form holds a terminal control");
+}
