@@ -29,7 +29,6 @@ struct Case {
 TEST(MacWalks, YieldWhatTheSystemHoldsAndGiveBackEverythingOnEveryPath) {
   const std::vector<Service> one = {{.product = text("PMU tdie1"), .reading = 40.0}};
   const Object busy = dictionary({{text("Device Utilization %"), whole(37)}});
-  const std::vector<Accelerator> busyOne = {{.statistics = busy}};
   const Object everything = dictionary({
       {text("Device Utilization %"), whole(37)},
       {text("GPU Activity(%)"), {.kind = Kind::Number, .number = 0.6, .isFloat = true}},
@@ -50,8 +49,8 @@ TEST(MacWalks, YieldWhatTheSystemHoldsAndGiveBackEverythingOnEveryPath) {
   const Case cases[] = {
       {.script = {.failing = "IOHIDEventSystemClientCreate", .services = one}},
       {.script = {.failing = "IOHIDEventSystemClientCopyServices", .services = one}},
-      {.script = {.failing = "IOServiceMatching", .accelerators = busyOne}},
-      {.script = {.failing = "IOServiceGetMatchingServices", .accelerators = busyOne}},
+      {.script = {.failing = "IOServiceMatching", .accelerators = {{.statistics = busy}}}},
+      {.script = {.failing = "IOServiceGetMatchingServices", .accelerators = {{.statistics = busy}}}},
       {.script = {.services = {{.product = text("Température SoC"), .reading = 45.5},
                                {.product = text("PMU tdev1")},
                                {.reading = 50.0},
@@ -84,8 +83,6 @@ TEST(MacWalks, YieldWhatTheSystemHoldsAndGiveBackEverythingOnEveryPath) {
     EXPECT_EQ(facts, c.facts);
     EXPECT_EQ(yielded, c.yielded);
     EXPECT_EQ(std::count_if(handedOut.begin() + first, handedOut.end(), unreleased), 0);
-    EXPECT_EQ(errors, std::vector<std::string>{});
-    errors.clear();
   }
   EXPECT_NE(matchingKept, nullptr);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-// A counting stand-in for the Core Foundation, IOKit and HID calls that the
-// macOS sensor walks make, with the signatures of Apple's reference (the four
-// private HID calls as the walks declare them), so that a mismatch fails to
-// compile; every header the walks include leads here. It serves a scripted set
-// of services and accelerators and keeps every object it hands out, so that a
-// late use or a second release is written down, not a crash.
+// A counting stand-in for the Core Foundation, IOKit and HID calls of the macOS
+// walks, with Apple's signatures so that a mismatch fails to compile. It serves
+// scripted services and accelerators and keeps every object it hands out, so
+// that a late use or a second release fails the test, not the process.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
@@ -79,10 +79,10 @@ struct Script {
 inline Script script;
 // Never freed, so that every address stays unique; an IOKit handle is a place in it, from 1.
 inline std::deque<Object> handedOut;
-inline std::vector<std::string> errors;
 inline const void* matchingKept = nullptr;
 
-inline void wrong(const std::string& error) { errors.push_back(error); }
+// A misuse fails the test where it happens, named by the call that saw it.
+inline void wrong(const char* call) { ADD_FAILURE() << call; }
 
 inline void holdParts(Object& part, const Object& holder) {
   part.holder = &holder;
@@ -96,7 +96,6 @@ inline Object& handOut(Object object, State state = State::Owned) {
   return made;
 }
 
-// Using an object after its holder's release is written down.
 inline Object& use(const void* ref) {
   Object& object = *static_cast<Object*>(const_cast<void*>(ref));
   if (object.holder->state == State::Released) wrong(__func__);
@@ -189,8 +188,7 @@ inline IOHIDEventSystemClientRef IOHIDEventSystemClientCreate(CFAllocatorRef) {
   return &handOut({.kind = Kind::Client});
 }
 // The walks build one matching dictionary and keep it for the run.
-inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, CFDictionaryRef matching) {
-  use(client);
+inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef, CFDictionaryRef matching) {
   const Object& dict = use(matching);
   const Object* page = find(dict, "PrimaryUsagePage");
   const Object* usage = find(dict, "PrimaryUsage");
@@ -199,8 +197,7 @@ inline int IOHIDEventSystemClientSetMatching(IOHIDEventSystemClientRef client, C
   matchingKept = matching;
   return 0;
 }
-inline CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef client) {
-  use(client);
+inline CFArrayRef IOHIDEventSystemClientCopyServices(IOHIDEventSystemClientRef) {
   if (script.failing == __func__) return nullptr;
   Object services{.kind = Kind::Array};
   for (std::size_t i = 0; i < script.services.size(); ++i)
