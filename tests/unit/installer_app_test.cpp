@@ -49,9 +49,8 @@ struct RecordingPlatform : Platform {
   int runModal(const Alert& alert) override {
     record << "alert " << kStyleNames[static_cast<int>(alert.style)] << " " << alert.title << ": "
            << alert.informativeText;
-    for (const AlertButton& button : alert.buttons) {
+    for (const AlertButton& button : alert.buttons)
       record << " [" << button.title << (button.enabled ? "]" : " (off)]");
-    }
     record << "\n";
     if (scenario.answers.empty()) return kAlertDismissed;
     const int answer = scenario.answers.front();
