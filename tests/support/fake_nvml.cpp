@@ -1,9 +1,7 @@
-// A stand-in for libnvidia-ml.so.1: three devices named "Fake Accelerator",
-// GPU 0 at 61 C and 5 % busy on PCI 0000:0a:00.0, GPU 1 at 44 C and 3 % on
-// 0000:0b:1f.0, GPU 2 at 40 C and 2 % without PCI information. It says when it
-// is loaded and refuses a second init, as one process should need only one.
-// Built again whose init fails, without nvmlShutdown (an incomplete library),
-// and without nvmlDeviceGetPciInfo_v3 (an older driver's).
+// A stand-in for libnvidia-ml.so.1 with the three devices below, all named
+// "Fake Accelerator". It says when it is loaded and refuses a second init, as
+// one process should need only one. Built again whose init fails, without
+// nvmlShutdown (incomplete), and without nvmlDeviceGetPciInfo_v3 (older).
 #include <cstdio>
 #include <cstring>
 
