@@ -1,6 +1,5 @@
-"""What the process tests share: a helper as a child process with its log in a
-file, a telemetry client, and a loopback of its own for each test."""
-import ctypes, difflib, os, re, select, socket, subprocess, sys, tempfile, time
+"""What the process tests share: helpers with their logs in files, a client, a loopback each."""
+import ctypes, difflib, functools, os, re, select, socket, subprocess, sys, tempfile, time
 from pathlib import Path
 
 import pytest
@@ -23,8 +22,7 @@ def until(condition, timeout=3.0):
 
 
 def private_network(tcp_wmem=None):
-    """A loopback of its own for this process and what it starts from now on;
-    False where the machine allows no network namespace."""
+    """A loopback of its own from now on; False where no network namespace can be had."""
     if not LINUX or ctypes.CDLL(None).unshare(0x40000000) != 0:  # CLONE_NEWNET
         return False
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
@@ -50,7 +48,7 @@ class Helper:
         return os.pread(self.log.fileno(), 1 << 24, 0).decode(errors="replace")
 
     def messages(self):
-        """Each whole log entry from "[Helper]" on, without the prefix the log adds."""
+        """Each whole log entry, without the prefix the log adds."""
         lines = self.stderr().split("\n")[:-1]
         return [line[line.index("[Helper]") :] for line in lines if "[Helper]" in line]
 
@@ -59,41 +57,28 @@ class Helper:
 
 
 def require_free_port():
-    """Where the tests share the machine's loopback (a Mac), an installed helper already on the
-    port would answer in place of the one under test."""
-    probe = socket.socket()
-    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try:
-        probe.bind(("127.0.0.1", PORT))
-    except OSError:
+    with socket.socket() as probe:
+        taken = probe.connect_ex(("127.0.0.1", PORT)) == 0
+    if taken:
         pytest.fail(
             f"127.0.0.1:{PORT} is taken, most likely by the installed helper: stop it with "
-            "`launchctl bootout gui/$UID/app.pelagrin.helper.plist` (or quit it) and test again",
+            "`launchctl bootout gui/$UID/app.pelagrin.helper.plist`",
             pytrace=False,
         )
-    finally:
-        probe.close()
 
 
-class Starter:
-    """Starts helpers for one test, the first only once the port is free."""
-
-    def __init__(self):
-        self.helpers = []
-
-    def __call__(self, binary, env=None, wrap=()):
-        if not self.helpers:
-            require_free_port()
-        helper = Helper([*wrap, binary], env or {})
-        self.helpers.append(helper)
-        return helper
+def started(helpers, binary, env=None, wrap=()):
+    helper = Helper([*wrap, binary], env or {})
+    helpers.append(helper)
+    return helper
 
 
 @pytest.fixture
 def start():
-    starter = Starter()
-    yield starter
-    for helper in starter.helpers:
+    require_free_port()
+    helpers = []
+    yield functools.partial(started, helpers)
+    for helper in helpers:
         helper.proc.kill()
         helper.proc.wait()
 
@@ -145,7 +130,7 @@ class Client:
         return numbers
 
     def ready_cycles(self):
-        """The cycle numbers of every whole line that has arrived, without waiting for more."""
+        """The cycle numbers of the whole lines already here, without waiting."""
         while data := self.receive(0):
             self.buffer += data
         return self.cycles(self.buffer.count(b"\n"))

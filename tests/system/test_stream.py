@@ -1,7 +1,6 @@
-"""The helper over real loopback: start-up and its log, the client table, the
-line from real sensor files, the faults the stream must come through, and the
-long runs (marked): client churn for PELAGRIN_SOAK_CYCLES cycles, memcheck."""
-import itertools, json, os, random, re, resource, shutil, signal, socket
+"""The helper over real loopback: its log, its clients, the faults it must come through, and,
+marked, the churn soak and memcheck."""
+import json, os, random, re, resource, shutil, signal, socket
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -10,41 +9,16 @@ import pytest
 from conftest import LINE, LINUX, PORT, Client, consecutive, linux_only, private_network, until
 from conftest import assert_golden
 
-HELPER = os.environ.get("HELPER")
 FAKE = os.environ.get("FAKE_HELPER")
-TREE = os.environ.get("TREE_HELPER")
 FIXTURES = Path(os.environ.get("FIXTURES", ""))
 SANITIZED = os.environ.get("SANITIZED") == "1"
 COUNTING = {"PELAGRIN_FAKE_COUNTER": "1"}
 
 
-def numbered(log):
-    """The log with each client named by the order it came in: descriptor numbers vary, and
-    whether a newcomer reuses a freed one depends on when the accept thread last waited."""
-    arrivals = itertools.count(1)
-    names = {}
-    lines = []
-    for line in log.split("\n"):
-        event = re.search(r"Client (connected|disconnected) \(fd=(\d+)", line)
-        if event and event[1] == "connected":
-            names[event[2]] = f"#{next(arrivals)}"
-        if event:
-            line = line.replace(f"fd={event[2]}", f"fd={names[event[2]]}")
-        lines.append(line)
-    return "\n".join(lines)
-
-
-def test_a_port_already_taken_is_named_before_the_first_helper_starts(start):
-    holder = socket.create_server(("127.0.0.1", PORT))  # as an installed helper holds it on a Mac
-    with pytest.raises(pytest.fail.Exception, match=r"launchctl bootout gui/\$UID/app\.pelagrin"):
-        start(HELPER)
-    holder.close()
-
-
 def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held(start):
     first = start(FAKE, env=COUNTING)
     clients = [Client() for _ in range(4)]
-    assert all(consecutive(client.cycles(5)) for client in clients)
+    assert all(client.line() for client in clients)
     assert Client().closed_without_data()
     clients[1].sock.close()
     clients[3].sock.close()
@@ -55,14 +29,13 @@ def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held
     assert newcomer.line()
     second = start(FAKE)
     assert second.proc.wait(3) == 1
-    for family, address in ((socket.AF_INET6, "::1"), (socket.AF_INET, "127.0.0.2")):
-        with socket.socket(family) as other:
-            other.settimeout(1)
-            assert other.connect_ex((address, PORT)) != 0, address
+    with socket.socket() as other:
+        other.settimeout(1)
+        assert other.connect_ex(("127.0.0.2", PORT)) != 0, "it listens beyond 127.0.0.1"
     if LINUX:
         assert f" {Path(FAKE).name}[{first.pid}:" in first.stderr(), "an NSLog-style prefix"
-        log = first.messages() + ["", "A second helper:"] + second.messages()
-        assert_golden(FIXTURES / "stream/four-clients.log", numbered("\n".join(log) + "\n"))
+        log = "\n".join(first.messages() + ["", "A second helper:"] + second.messages() + [""])
+        assert_golden(FIXTURES / "stream/four-clients.log", re.sub(r"fd=\d+", "fd=N", log))
 
 
 @linux_only
@@ -71,12 +44,9 @@ def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(
         pytest.skip("needs a network namespace")
     helper = start(FAKE, env=COUNTING)
     stuck = Client(rcvbuf=1024)
-    assert helper.wait_log("total=1)")
-    fd = re.search(r"fd=(\d+)", helper.messages()[2])[1]
-    dropped = f"[Helper] Client disconnected (fd={fd})"
     reader = Client()
     cycles = []
-    while dropped not in helper.messages():
+    while not helper.wait_log("Client disconnected", 0):
         # A cycle is 10 ms: a second without a line is a stall.
         cycles += reader.cycles(1, timeout=1)
         assert len(cycles) < 3000, "the stuck client was never dropped"
@@ -91,7 +61,6 @@ def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(
         reset = True
     *whole, rest = received.split(b"\n")
     assert reset or rest == b"", "the stream ended on part of a line"
-    assert whole
     assert all(LINE.match(line.decode() + "\n") for line in whole)
 
 
@@ -130,21 +99,18 @@ def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_lo
             cycles += reader.cycles(1, timeout=1)  # a second without a line is a stall
             cycles += reader.ready_cycles()
     assert all(consecutive(cycles) for cycles in seen)
-    stderr.close()
-    syslog.close()
 
 
 @linux_only
 @pytest.mark.skipif(SANITIZED, reason="a sanitizer needs more memory")
 def test_an_accept_thread_that_cannot_start_ends_start_up(start):
     # Room for the program, none for a thread's stack, as when memory runs out.
-    helper = start(HELPER, wrap=["prlimit", "--as=268435456", "--stack=1073741824"])
+    helper = start(os.environ["HELPER"], wrap=["prlimit", "--as=268435456", "--stack=1073741824"])
     assert helper.proc.wait(3) == 1
     assert helper.messages()[2:] == ["[Helper] Failed to start accept thread"]
 
 
-def cpu_ticks(pid):
-    """The helper's utime + stime in clock ticks."""
+def cpu_ticks(pid):  # utime + stime
     fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     return int(fields[11]) + int(fields[12])
 
@@ -163,18 +129,16 @@ def test_accept_failing_for_want_of_descriptors_does_not_spin(start):
         waiting = Client()
     before = cpu_ticks(helper.pid)
     assert all(consecutive(reader.cycles(100)) for reader in readers)
-    spent = cpu_ticks(helper.pid) - before
-    assert spent <= 25, "the accept thread spun while accept kept failing"
+    assert cpu_ticks(helper.pid) - before <= 25, "the accept thread spun"
     admitted = f"total={len(readers) + 1})"
     assert not helper.wait_log(admitted, 0)
     resource.prlimit(helper.pid, resource.RLIMIT_NOFILE, (soft, hard))
     assert helper.wait_log(admitted)
-    assert waiting.line()
 
 
 def plant(path, fault):
-    """A FIFO stalls an open without O_NONBLOCK; a written one, a read. A folder
-    fails a read with EISDIR; /proc/self/mem opens, then fails a read with EIO."""
+    """A FIFO stalls an open without O_NONBLOCK (a written one, a read); a folder fails a read
+    with EISDIR, /proc/self/mem with EIO."""
     path.unlink(missing_ok=True)
     if fault == "folder":
         path.mkdir()
@@ -195,14 +159,13 @@ def test_the_stream_keeps_pace_and_numbers_while_sensor_files_block_or_fail(star
         if fault == "written fifo":
             writers.append(os.open(tree / path, os.O_RDWR | os.O_NONBLOCK))
     env = {"PELAGRIN_TEST_SYSFS": str(tmp_path), "PELAGRIN_TEST_NVML": "/none"}
-    helper = start(TREE, env=env)
+    helper = start(os.environ["TREE_HELPER"], env=env)
     client = Client()
     faulty = '{"cpuTemp":50.5,"cpuTempAvg":50.5,"gpuTemp":45.0,"gpuUtil":0.000}\n'
-    lines = [client.line(timeout=1) for _ in range(10)]
-    assert lines == [faulty] * 10, "a second without a line is a stall"
+    assert client.line(timeout=1) == faulty
     descriptors = os.listdir(f"/proc/{helper.pid}/fd")
     lines = [client.line(timeout=1) for _ in range(40)]
-    assert lines == [faulty] * 40
+    assert lines == [faulty] * 40, "a second without a line is a stall"
     assert len(os.listdir(f"/proc/{helper.pid}/fd")) == len(descriptors), "a descriptor leaked"
     for writer in writers:
         os.close(writer)
@@ -216,7 +179,6 @@ def resident_kib(pid):
 class Guest:
     client: Client
     leaves_at: int
-    reads: bool
     seen: list = field(default_factory=list)
 
 
@@ -225,50 +187,42 @@ class Guest:
 def test_client_churn_leaves_the_table_memory_and_descriptors_as_they_were(start):
     cycles = int(os.environ.get("PELAGRIN_SOAK_CYCLES", "500"))
     helper = start(os.environ["SOAK_HELPER"], env=COUNTING)
-    steady = [Guest(Client(), leaves_at=cycles, reads=True) for _ in range(2)]
-    pace = steady[0]
+    guests = [Guest(Client(), leaves_at=cycles) for _ in range(2)]
+    pace = guests[0]
     pace.seen += pace.client.cycles(1)
     baseline = len(os.listdir(f"/proc/{helper.pid}/fd")) - 2
     rng = random.Random(6)
-    guests = []
     entries = 4  # start-up's two and the steady readers'
     settled = None
     # One change a cycle, each seen in the log before the next.
     while len(pace.seen) < cycles:
         pace.seen += pace.client.cycles(1)
         cycle = len(pace.seen)
-        for guest in steady + guests:
-            if guest.reads:
-                guest.seen += guest.client.ready_cycles()
+        for guest in guests:
+            guest.seen += guest.client.ready_cycles()
         for guest in [guest for guest in guests if guest.leaves_at <= cycle]:
-            assert consecutive(guest.seen), "a reading client missed a cycle"
+            assert consecutive(guest.seen), "a client missed or repeated a cycle"
             guest.client.sock.close()
             guests.remove(guest)
             entries += 1
             assert until(lambda: len(helper.messages()) == entries), "no departure"
-        kind = rng.choice(("closer", "silent", "reader"))
         entries += 1
-        if len(guests) == 2:
+        if len(guests) == 4:
             assert Client().closed_without_data(), "a fifth client was not turned away"
-        elif kind == "closer":
-            Client().sock.close()
-            entries += 1
         else:
-            guest = Guest(Client(), leaves_at=cycle + rng.randint(1, 60), reads=kind == "reader")
+            guest = Guest(Client(), leaves_at=cycle + rng.randint(0, 60))
             guests.append(guest)
-            if guest.reads:
-                guest.client.sock.sendall(os.urandom(rng.choice((2048, 65536))))  # never read
+            guest.client.sock.sendall(os.urandom(rng.choice((2048, 65536))))  # never read
         assert until(lambda: len(helper.messages()) == entries), "no arrival"
         if settled is None and cycle >= min(1000, cycles // 2):
             settled = resident_kib(helper.pid)
-    for guest in steady + guests:
-        assert consecutive(guest.seen), "a reading client missed or repeated a cycle"
+    for guest in guests:
+        assert consecutive(guest.seen), "a client missed or repeated a cycle"
         guest.client.sock.close()
-    assert until(lambda: len(helper.messages()) == entries + 2 + len(guests))
-    descriptors_back = until(lambda: len(os.listdir(f"/proc/{helper.pid}/fd")) == baseline)
-    assert descriptors_back, "descriptors leaked"
+    returned = until(lambda: len(os.listdir(f"/proc/{helper.pid}/fd")) == baseline)
+    assert returned, "descriptors leaked"
     growth = resident_kib(helper.pid) - settled
-    print(f"RSS {settled} KiB at the settling cycle, then {growth:+} KiB by cycle {cycles}")
+    print(f"RSS {settled} KiB once settled, then {growth:+} KiB by cycle {cycles}")
     if cycles >= 2000 and not SANITIZED:  # a sanitizer's quarantine grows
         assert growth <= 64
 
@@ -285,10 +239,8 @@ def test_the_shipped_helper_under_memcheck_loses_nothing(start, tmp_path):
     helper = start(os.environ["HELPER"], env={"LD_LIBRARY_PATH": str(tmp_path)}, wrap=wrap)
     clients = [Client(timeout=30) for _ in range(4)]
     assert all(client.line(timeout=15) for client in clients)
-    assert Client().closed_without_data(15)
     clients[1].sock.close()
-    assert clients[0].line(timeout=15)
-    assert clients[0].line(timeout=15)
+    assert all(clients[0].line(timeout=15) for _ in range(2))
     helper.proc.terminate()
     assert helper.proc.wait(60) == -signal.SIGTERM
     report = (tmp_path / "log").read_text()
