@@ -62,7 +62,7 @@ def require_free_port():
     if taken:
         pytest.fail(
             f"127.0.0.1:{PORT} is taken, most likely by the installed helper: stop it with "
-            "`launchctl bootout gui/$UID/app.pelagrin.helper.plist`",
+            "`launchctl bootout gui/$UID/app.pelagrin.helper.plist` (or quit it)",
             pytrace=False,
         )
 

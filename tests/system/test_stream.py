@@ -7,12 +7,19 @@ from pathlib import Path
 import pytest
 
 from conftest import LINE, LINUX, PORT, Client, consecutive, linux_only, private_network, until
-from conftest import assert_golden
+from conftest import assert_golden, require_free_port
 
 FAKE = os.environ.get("FAKE_HELPER")
 FIXTURES = Path(os.environ.get("FIXTURES", ""))
 SANITIZED = os.environ.get("SANITIZED") == "1"
 COUNTING = {"PELAGRIN_FAKE_COUNTER": "1"}
+
+
+def test_a_port_already_taken_is_named_before_any_helper_starts():
+    holder = socket.create_server(("127.0.0.1", PORT))  # as an installed helper holds it on a Mac
+    with pytest.raises(pytest.fail.Exception, match=r"launchctl bootout gui/\$UID/app\.pelagrin"):
+        require_free_port()
+    holder.close()
 
 
 def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held(start):
