@@ -209,3 +209,13 @@ def test_a_failed_step_is_reported_and_leaves_no_half_done_mess(sandbox, fault):
     agent_folder = sandbox.listing(sandbox.autostart)
     assert sandbox.install() == Alert("Installation Failed", sandbox.place(fault.text))
     assert sandbox.listing(sandbox.autostart) == agent_folder, "an agent file was left"
+
+
+def test_a_home_no_agent_file_can_name_is_refused_and_what_was_done_stays(sandbox):
+    sandbox.home = sandbox.root / os.fsdecode("Latín-1".encode("latin-1"))  # not UTF-8
+    sandbox.home.mkdir()
+    text = "Failed to install LaunchAgent:\nThe install folder's path is not valid UTF-8 text."
+    assert sandbox.install() == Alert("Installation Failed", text)
+    # Where the installer looked: the helper placed first stays, and no agent folder was made.
+    assert (sandbox.home / ".local/share/Pelagrin" / PROGRAM).exists()
+    assert not (sandbox.home / ".config").exists()
