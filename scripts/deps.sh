@@ -26,7 +26,6 @@ packages=(
   desktop-file-utils               # desktop-file-validate on the written autostart entry
   libbenchmark-dev                 # bench/
   clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux
-  python3-yaml                     # reading the macOS CI workflow in a test
   shellcheck                       # linting packaging/sign.sh
   valgrind                         # the helper under memcheck
   psmisc                           # killall, used by the Linux installer

@@ -152,7 +152,6 @@ def test_the_helper_section_names_what_answers_on_the_port(start, state, detail,
     assert LINE.match(helper["line"] or "") if state == "serving" else helper["line"] is None
     text = printed(os.environ["REPORT"], {})
     assert f"\nHelper on 127.0.0.1:27830\n  {state}: {detail}\n" in text
-    assert "\x1b" not in text and "\x9b" not in text
     began = time.monotonic()  # --no-helper leaves the port alone, silent or not
     text = printed(os.environ["REPORT"], {}, "--no-helper")
     assert time.monotonic() - began < 1.0 and "Helper" not in text
