@@ -12,7 +12,10 @@
 void fuzzOne(std::string_view input) {
   if (input.empty()) return;
   const auto shape = static_cast<unsigned char>(input[0]);
-  Alert alert{"Pelagrin Sensor Helper", "Choose what to do.", AlertStyle::Informational, {}};
+  Alert alert{.title = "Pelagrin Sensor Helper",
+              .informativeText = "Choose what to do.",
+              .style = AlertStyle::Informational,
+              .buttons = {}};
   for (std::size_t i = 0; i < (shape & 7u) % 5u; ++i) {
     alert.addButton(std::array{"Install", "Uninstall", "Cancel", "Reinstall"}[i]);
     alert.buttons[i].enabled = ((shape >> (3 + i)) & 1u) == 0;
