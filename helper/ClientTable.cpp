@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -17,9 +18,9 @@ int clientCount = 0;
 int clientFDs[kMaxClients];
 
 #if defined(MSG_NOSIGNAL)
-constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+constexpr int kSendFlags = MSG_NOSIGNAL;
 #else
-constexpr int kSendFlags = MSG_DONTWAIT;  // SO_NOSIGPIPE on each socket stands in for MSG_NOSIGNAL
+constexpr int kSendFlags = 0;  // SO_NOSIGPIPE on each socket stands in for MSG_NOSIGNAL
 #endif
 
 // A pause after an accept failure that the very next accept would hit again
@@ -53,6 +54,10 @@ void addClient(int fd) {
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
 #endif
+  // A send must never wait for a client that stopped reading. MSG_DONTWAIT
+  // does not ensure that everywhere: xnu waits on a blocking socket whatever
+  // the flags say. The socket is the helper's alone, so its own flag is safe.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   pthread_mutex_lock(&clientLock);
   if (clientCount >= kMaxClients) {
     close(fd);
@@ -84,7 +89,6 @@ void broadcastLine(const char* bytes, std::size_t size) {
   // Last slot first: removeClient moves only the slots above, which this walk
   // has already served, so every survivor gets the line exactly once.
   for (int slot = clientCount - 1; slot >= 0; --slot) {
-    // Never block: a client that stopped reading must not stall the others.
     // A partial send is a failure too, since the rest would corrupt its stream.
     const ssize_t sent = send(clientFDs[slot], bytes, size, kSendFlags);
     if (sent == static_cast<ssize_t>(size)) continue;

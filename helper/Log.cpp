@@ -1,9 +1,10 @@
 #include "Log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <poll.h>
+#include <iterator>
 #include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,9 +13,26 @@
 
 namespace {
 
-// Held across the readiness test and the write, so the other thread cannot
-// fill what the test found free.
-pthread_mutex_t stderrLock = PTHREAD_MUTEX_INITIALIZER;
+struct Entry {
+  timeval time;
+  unsigned long long threadId;
+  char message[256];
+};
+
+// One destination of the log: a bounded queue and the thread that empties it.
+// Only that thread ever writes there, so a terminal nobody reads or a log
+// daemon that stopped reading holds back that thread alone; meanwhile its
+// queue fills and later messages are dropped.
+struct Destination {
+  void (*write)(const Entry&);
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
+  bool running = false;
+  bool writing = false;
+  int first = 0;
+  int count = 0;
+  Entry queue[64]{};
+};
 
 int clamp(int written, size_t size) {
   if (written < 0) return 0;
@@ -22,45 +40,107 @@ int clamp(int written, size_t size) {
 }
 
 // "2026-12-06 22:17:35.123 Name[pid:tid] ", as NSLog starts its stderr lines.
-int formatPrefix(char* out, size_t size) {
-  timeval now{};
-  gettimeofday(&now, nullptr);
+int formatPrefix(const Entry& entry, char* out, size_t size) {
   tm local{};
-  localtime_r(&now.tv_sec, &local);
+  localtime_r(&entry.time.tv_sec, &local);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  return clamp(snprintf(out, size, "%s.%03d %s[%d:%llu] ", stamp, static_cast<int>(now.tv_usec / 1000),
-                        logProcessName(), static_cast<int>(getpid()), logThreadId()),
+  return clamp(snprintf(out, size, "%s.%03d %s[%d:%llu] ", stamp, static_cast<int>(entry.time.tv_usec / 1000),
+                        logProcessName(), static_cast<int>(getpid()), entry.threadId),
                size);
 }
 
-// One write per line, so the two threads' lines never interleave, and only
-// when stderr can take it now: a pipe nobody drains or a paused terminal
-// loses the line instead of blocking. O_NONBLOCK is no way out, as it would
-// change the file description that the parent shares.
-void writeStderrLine(const char* message) {
-  char line[640];
-  const int prefix = formatPrefix(line, sizeof line);
+// One line in as few writes as the file takes: a terminal may take part of it.
+void writeStderrLine(const Entry& entry) {
+  char line[512];
+  const int prefix = formatPrefix(entry, line, sizeof line);
   const size_t room = sizeof line - static_cast<size_t>(prefix);
-  const int length = prefix + clamp(snprintf(line + prefix, room, "%s\n", message), room);
+  const int length = prefix + clamp(snprintf(line + prefix, room, "%s\n", entry.message), room);
   line[length - 1] = '\n';  // also where a long message was cut short
-  pollfd stderrReady{.fd = STDERR_FILENO, .events = POLLOUT, .revents = 0};
-  pthread_mutex_lock(&stderrLock);
-  if (poll(&stderrReady, 1, 0) == 1 && (stderrReady.revents & POLLOUT) != 0) {
-    // A line lost here is not worth a second try.
-    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line, static_cast<size_t>(length));
+  for (int done = 0; done < length;) {
+    const ssize_t written = write(STDERR_FILENO, line + done, static_cast<size_t>(length - done));
+    if (written < 0 && errno != EINTR) return;  // a line lost here is not worth a second try
+    if (written > 0) done += static_cast<int>(written);
   }
-  pthread_mutex_unlock(&stderrLock);
 }
+
+void writeSystemLogEntry(const Entry& entry) { systemLogEntry(entry.message, entry.time.tv_sec); }
+
+Destination destinations[] = {{.write = writeStderrLine}, {.write = writeSystemLogEntry}};
+
+void* writeQueued(void* argument) {
+  Destination& destination = *static_cast<Destination*>(argument);
+  pthread_mutex_lock(&destination.lock);
+  for (;;) {
+    while (destination.count == 0) pthread_cond_wait(&destination.changed, &destination.lock);
+    const Entry entry = destination.queue[destination.first];
+    destination.first = (destination.first + 1) % static_cast<int>(std::size(destination.queue));
+    --destination.count;
+    destination.writing = true;
+    pthread_mutex_unlock(&destination.lock);
+    destination.write(entry);
+    pthread_mutex_lock(&destination.lock);
+    destination.writing = false;
+    pthread_cond_broadcast(&destination.changed);
+  }
+}
+
+// The writers need little stack; a small one of their own keeps them
+// startable where the default stack would not fit. The time zone is loaded
+// here, on the first caller's thread, so that a writer never opens a file
+// at some later moment.
+void startWriters() {
+  tzset();
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  for (Destination& destination : destinations) {
+    pthread_t writer;
+    destination.running = pthread_create(&writer, &attributes, writeQueued, &destination) == 0;
+  }
+  pthread_attr_destroy(&attributes);
+}
+
+void enqueue(Destination& destination, const Entry& entry) {
+  pthread_mutex_lock(&destination.lock);
+  const int capacity = static_cast<int>(std::size(destination.queue));
+  if (destination.running && destination.count < capacity) {
+    destination.queue[(destination.first + destination.count) % capacity] = entry;
+    ++destination.count;
+    pthread_cond_broadcast(&destination.changed);
+  }
+  pthread_mutex_unlock(&destination.lock);
+}
+
+pthread_once_t writersStarted = PTHREAD_ONCE_INIT;
 
 }  // namespace
 
 void helperLog(const char* format, ...) {
-  char message[512];
+  Entry entry{};
+  gettimeofday(&entry.time, nullptr);
+  entry.threadId = logThreadId();
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
+  vsnprintf(entry.message, sizeof entry.message, format, args);
   va_end(args);
-  systemLogEntry(message);
-  writeStderrLine(message);
+  pthread_once(&writersStarted, startWriters);
+  for (Destination& destination : destinations) enqueue(destination, entry);
+}
+
+void drainLog(double seconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const double end = static_cast<double>(deadline.tv_sec) + static_cast<double>(deadline.tv_nsec) * 1e-9 + seconds;
+  deadline.tv_sec = static_cast<time_t>(end);
+  deadline.tv_nsec = static_cast<long>((end - static_cast<double>(deadline.tv_sec)) * 1e9);
+  for (Destination& destination : destinations) {
+    pthread_mutex_lock(&destination.lock);
+    int waited = 0;
+    while (destination.running && (destination.count > 0 || destination.writing) && waited != ETIMEDOUT) {
+      waited = pthread_cond_timedwait(&destination.changed, &destination.lock, &deadline);
+    }
+    pthread_mutex_unlock(&destination.lock);
+  }
 }

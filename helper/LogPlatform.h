@@ -1,9 +1,12 @@
 #pragma once
 
+#include <ctime>
+
 // What each log_<os>.cpp gives Log.cpp.
 
-// Hands one message to the system log without waiting.
-void systemLogEntry(const char* message);
+// Writes one message, logged at `when`, to the system log. It may wait: only
+// the system log's own writer thread calls it.
+void systemLogEntry(const char* message, time_t when);
 
 // The process and thread as NSLog names them in "Name[pid:tid]".
 const char* logProcessName();

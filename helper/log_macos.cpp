@@ -5,8 +5,8 @@
 
 #include "LogPlatform.h"
 
-// The unified log never waits for its reader.
-void systemLogEntry(const char* message) {
+// The unified log stamps its entries itself.
+void systemLogEntry(const char* message, time_t) {
   // Without %{public} the unified log would redact the text as <private>.
   os_log(OS_LOG_DEFAULT, "%{public}s", message);
 }

@@ -23,6 +23,9 @@ namespace {
 constexpr int kPort = 27830;
 constexpr int kListenBacklog = 4;
 constexpr double kCyclePause = PELAGRIN_CYCLE_SECONDS;
+// Long enough for the log threads to write a failed start's two lines, short
+// enough that a stalled terminal cannot keep a failed helper alive.
+constexpr double kLogDrainSeconds = 1.0;
 
 void sleepSeconds(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
@@ -40,18 +43,25 @@ bool standardDescriptorsOpen() {
   return true;
 }
 
+int failedStart() {
+  drainLog(kLogDrainSeconds);
+  return 1;
+}
+
 }  // namespace
 
 int main(int, char**) {
   if (!standardDescriptorsOpen()) return 1;
-  // A log line to a stderr whose reader has gone must fail, not end the service.
+  // A log line to a stderr whose reader has gone must fail, not end the
+  // service; nor may one to a terminal that stops background writers.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGTTOU, SIG_IGN);
   helperLog("[Helper] Pelagrin Helper starting on port %d", kPort);
 
   const int listenFd = socket(AF_INET, SOCK_STREAM, 0);
   if (listenFd < 0) {
     helperLog("[Helper] Failed to create socket");
-    return 1;
+    return failedStart();
   }
   const int one = 1;
   setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -64,12 +74,12 @@ int main(int, char**) {
   if (bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
     helperLog("[Helper] Failed to bind to port %d (already in use?)", kPort);
     close(listenFd);
-    return 1;
+    return failedStart();
   }
   if (listen(listenFd, kListenBacklog) < 0) {
     helperLog("[Helper] Failed to listen");
     close(listenFd);
-    return 1;
+    return failedStart();
   }
   helperLog("[Helper] Listening on 127.0.0.1:%d", kPort);
 
@@ -79,7 +89,7 @@ int main(int, char**) {
     // Without the thread no client could ever connect; better to fail visibly.
     helperLog("[Helper] Failed to start accept thread");
     close(listenFd);
-    return 1;
+    return failedStart();
   }
   pthread_detach(acceptor);
 

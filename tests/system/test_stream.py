@@ -1,6 +1,6 @@
 """The helper over real loopback: its log, its clients, the faults it must come through, and,
 marked, the churn soak and memcheck."""
-import json, os, random, re, resource, shutil, signal, socket
+import json, os, random, re, resource, shutil, signal, socket, termios
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -45,11 +45,23 @@ def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held
         assert_golden(FIXTURES / "stream/four-clients.log", re.sub(r"fd=\d+", "fd=N", log))
 
 
+def darwin_send(semantics):
+    """What makes the helper's sends behave as on a Mac: natively there, preloaded here."""
+    if semantics == "linux" or not LINUX:
+        return {}
+    asan = os.environ.get("ASAN_OPTIONS", "")  # its runtime comes second to the preloaded library
+    return {
+        "LD_PRELOAD": os.environ["DARWIN_SEND"],
+        "ASAN_OPTIONS": f"{asan}:verify_asan_link_order=0",
+    }
+
+
 @linux_only
-def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(start):
+@pytest.mark.parametrize("semantics", ["linux", "darwin"])
+def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(start, semantics):
     if not private_network("4096 4096 4096"):  # small send buffers fill in seconds, not hours
         pytest.skip("needs a network namespace")
-    helper = start(FAKE, env=COUNTING)
+    helper = start(FAKE, env={**COUNTING, **darwin_send(semantics)})
     stuck = Client(rcvbuf=1024)
     reader = Client()
     cycles = []
@@ -73,15 +85,47 @@ def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(
 
 @dataclass
 class LogFate:
-    shell: str  # starts the helper "$2" with "$0" a FIFO and "$1" a datagram socket, neither read
+    shell: str  # starts the helper "$3" with "$0" a FIFO, "$1" a socket and "$2" a terminal, none read
     connections: int  # enough to fill what is not read, two log entries each
     reader_leaves: bool = False
+    syslog: str = "datagram"  # the socket's type
+    terminal_stopped: bool = False  # its output suspended, as by Ctrl-S
 
 
 LOG_FATES = {
     name: LogFate(**fate)
     for name, fate in json.loads((FIXTURES / "stream/log-fates.json").read_text()).items()
 }
+SYSLOG_ENTRY = (
+    rb"<13>\w{3} [ \d]\d \d\d:\d\d:\d\d PelagrinHelper\[\d+\]: \[Helper\] Pelagrin Helper starting"
+)
+
+
+def log_socket(path, kind):
+    if kind == "stream":
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(str(path))
+        listener.listen()
+        return listener
+    syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    syslog.bind(str(path))
+    return syslog
+
+
+def first_entry(syslog):
+    """The first entry the helper sent to the log socket, or None."""
+    syslog.setblocking(False)
+    try:
+        if syslog.type == socket.SOCK_STREAM:
+            return syslog.accept()[0].recv(4096).split(b"\0")[0]
+        return syslog.recv(4096)
+    except BlockingIOError:
+        return None
+
+
+def a_newcomer_is_served():
+    """Once the helper has seen the closed clients' slots go, a new client gets a line."""
+    return Client().line(timeout=0.5) is not None
 
 
 @linux_only
@@ -91,10 +135,12 @@ def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_lo
 ):
     os.mkfifo(tmp_path / "stderr")
     stderr = open(os.open(tmp_path / "stderr", os.O_RDONLY | os.O_NONBLOCK), "rb")
-    syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    syslog.bind(str(tmp_path / "syslog"))
-    wrap = ["unshare", "--mount", "sh", "-c", fate.shell, tmp_path / "stderr", tmp_path / "syslog"]
-    start(FAKE, env=COUNTING, wrap=wrap)
+    syslog = log_socket(tmp_path / "syslog", fate.syslog)
+    terminal, terminal_side = os.openpty()  # its side in a terminal's default mode
+    if fate.terminal_stopped:
+        termios.tcflow(terminal_side, termios.TCOOFF)
+    places = [tmp_path / "stderr", tmp_path / "syslog", os.ttyname(terminal_side)]
+    start(FAKE, env=COUNTING, wrap=["unshare", "--mount", "sh", "-c", fate.shell, *places])
     readers = [Client(), Client()]
     seen = [[], []]
     if fate.reader_leaves:
@@ -106,6 +152,10 @@ def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_lo
             cycles += reader.cycles(1, timeout=1)  # a second without a line is a stall
             cycles += reader.ready_cycles()
     assert all(consecutive(cycles) for cycles in seen)
+    assert until(a_newcomer_is_served), "the helper serves no one new"
+    if "/dev/log" in fate.shell:
+        assert re.match(SYSLOG_ENTRY, first_entry(syslog) or b""), "the log got no entry"
+    os.close(terminal)
 
 
 @linux_only
