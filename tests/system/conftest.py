@@ -5,11 +5,17 @@ from pathlib import Path
 import pytest
 
 LINUX = sys.platform.startswith("linux")
+# In namespaces of its own (tests/system/isolated), or on the machine's loopback, as on a Mac.
+ISOLATED = os.environ.get("PELAGRIN_ISOLATED") == "1"
 PORT = 27830
 LINE = re.compile(
     r'\{"cpuTemp":(\d+\.\d),"cpuTempAvg":(\d+\.\d),"gpuTemp":(\d+\.\d),"gpuUtil":([01]\.\d{3})\}\n\Z'
 )
 linux_only = pytest.mark.skipif(not LINUX, reason="Linux only")
+
+
+def needs_namespaces(what):
+    return pytest.mark.skipif(not ISOLATED, reason=f"needs namespaces of its own: {what}")
 
 
 def until(condition, timeout=3.0):
@@ -21,19 +27,12 @@ def until(condition, timeout=3.0):
     return True
 
 
-def private_network(tcp_wmem=None):
-    """A loopback of its own from now on; False where no network namespace can be had."""
-    if not LINUX or ctypes.CDLL(None).unshare(0x40000000) != 0:  # CLONE_NEWNET
-        return False
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    if tcp_wmem:
-        Path("/proc/sys/net/ipv4/tcp_wmem").write_text(tcp_wmem)
-    return True
-
-
 @pytest.fixture(autouse=True)
 def own_loopback():
-    private_network()
+    """A fresh loopback for each test, where the suite runs in namespaces."""
+    if ISOLATED:
+        assert ctypes.CDLL(None).unshare(0x40000000) == 0  # CLONE_NEWNET
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
 class Helper:
