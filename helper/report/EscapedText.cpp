@@ -23,16 +23,22 @@ std::size_t utf8Length(std::string_view text) {
   return length;
 }
 
-// The code point of a well-formed sequence of one or two bytes; longer ones
-// lie past U+07FF, beyond every control.
-unsigned shortCodePoint(std::string_view sequence) {
-  const auto lead = static_cast<unsigned char>(sequence[0]);
-  if (sequence.size() == 1) return lead;
-  if (sequence.size() == 2) return ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(sequence[1]) & 0x3Fu);
-  return 0x800;
+// The code point of a well-formed sequence.
+unsigned codePoint(std::string_view sequence) {
+  constexpr unsigned kLeadBits[] = {0x7F, 0x1F, 0x0F, 0x07};
+  unsigned point = static_cast<unsigned char>(sequence[0]) & kLeadBits[sequence.size() - 1];
+  for (const char continuation : sequence.substr(1))
+    point = (point << 6) | (static_cast<unsigned char>(continuation) & 0x3Fu);
+  return point;
 }
 
-bool isControl(unsigned point) { return point < 0x20 || (point >= 0x7F && point <= 0x9F); }
+// C0, DEL and C1 alike (U+009B alone opens a terminal command), and the
+// bidirectional marks, embeddings, overrides and isolates, which reorder
+// what a person reads around them.
+bool mustEscape(unsigned point) {
+  return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x200E || point == 0x200F ||
+         (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
 
 }  // namespace
 
@@ -40,7 +46,7 @@ std::string quoted(std::string_view text) {
   std::string out = "\"";
   for (std::size_t at = 0, length; at < text.size(); at += length) {
     length = utf8Length(text.substr(at));
-    const unsigned point = length == 0 ? 0 : shortCodePoint(text.substr(at, length));
+    const unsigned point = length == 0 ? 0 : codePoint(text.substr(at, length));
     if (length == 0) {
       out += "\\ufffd";
       length = 1;
@@ -48,8 +54,7 @@ std::string quoted(std::string_view text) {
       out += {'\\', static_cast<char>(point)};
     } else if (point == '\n') {
       out += "\\n";
-    } else if (isControl(point)) {
-      // C0, DEL and C1 alike: U+009B alone opens a terminal command.
+    } else if (mustEscape(point)) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", point);
       out += escape;

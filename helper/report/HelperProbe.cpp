@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -35,13 +36,16 @@ bool ready(int fd, short events, Clock::time_point deadline) {
   return poll(&waiting, 1, millisecondsLeft(deadline)) > 0;
 }
 
-// The helper's own line: four figures that its formatter gives back byte for byte.
+// The helper's own line: four figures, none negative or beyond every number
+// (its readings never are), that its formatter gives back byte for byte.
 bool isTelemetryLine(const std::string& line) {
-  float cpuTemp = 0, cpuTempAvg = 0, gpuTemp = 0, gpuUtil = 0;
-  if (std::sscanf(line.c_str(), "{\"cpuTemp\":%f,\"cpuTempAvg\":%f,\"gpuTemp\":%f,\"gpuUtil\":%f}", &cpuTemp,
-                  &cpuTempAvg, &gpuTemp, &gpuUtil) != 4)
+  float figures[4] = {};
+  if (std::sscanf(line.c_str(), "{\"cpuTemp\":%f,\"cpuTempAvg\":%f,\"gpuTemp\":%f,\"gpuUtil\":%f}", &figures[0],
+                  &figures[1], &figures[2], &figures[3]) != 4)
     return false;
-  const TelemetryLine formatted = formatTelemetryLine(cpuTemp, cpuTempAvg, gpuTemp, gpuUtil);
+  for (const float figure : figures)
+    if (!std::isfinite(figure) || figure < 0.0f) return false;
+  const TelemetryLine formatted = formatTelemetryLine(figures[0], figures[1], figures[2], figures[3]);
   return line == std::string(formatted.bytes, formatted.size);
 }
 
@@ -52,6 +56,13 @@ HelperAnswer notRunning(int error) {
 }
 
 HelperAnswer silent() { return {.state = "silent", .line = {}, .detail = "connected, but no line within 2.5 s"}; }
+
+HelperAnswer reset() { return {.state = "reset", .line = {}, .detail = "the connection was reset"}; }
+
+// A listener whose queue of connections is full lets a new one wait unanswered.
+HelperAnswer notAccepted() {
+  return {.state = "not accepted", .line = {}, .detail = "the connection was not accepted within 2.5 s"};
+}
 
 // What arrived before a line feed, the end of the connection, or the deadline.
 HelperAnswer answerFrom(const std::string& received, bool closed) {
@@ -71,20 +82,24 @@ HelperAnswer askOver(int fd, Clock::time_point deadline) {
   if (fcntl(fd, F_SETFL, O_NONBLOCK) != 0) return notRunning(errno);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&helper), sizeof helper) != 0 && errno != EINPROGRESS)
     return notRunning(errno);
-  if (!ready(fd, POLLOUT, deadline)) return silent();
+  if (!ready(fd, POLLOUT, deadline)) return notAccepted();
   int error = 0;
   socklen_t size = sizeof error;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error == ECONNRESET) return reset();
   if (error != 0) return notRunning(error);
   std::string received;
   bool closed = false;
+  bool wasReset = false;
   while (!closed && received.find('\n') == std::string::npos && received.size() < kMostBytes &&
          ready(fd, POLLIN, deadline)) {
     char buffer[kMostBytes];
     const ssize_t got = recv(fd, buffer, kMostBytes - received.size(), 0);
     if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
+    wasReset = got < 0 && errno == ECONNRESET;
     closed = got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR);
   }
+  if (wasReset && received.empty()) return reset();
   return answerFrom(received, closed);
 }
 

@@ -54,13 +54,14 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
     out += "  " + padded(quoted(accelerator.name), 24) + " " + verdict + "\n";
   }
   char readings[512];
-  std::snprintf(
-      readings, sizeof readings,
-      "\nReadings\n  cpuTemp     %5.1f  %s\n  cpuTempAvg  %5.1f  %s\n  gpuTemp     %5.1f  hottest GPU sensor\n"
-      "  gpuUtil     %5.3f  busiest accelerator\n",
-      static_cast<double>(sample.cpuTemp.value), cpuSource(sample.cpuTemp, "hottest").c_str(),
-      static_cast<double>(sample.cpuTempAvg.value), cpuSource(sample.cpuTempAvg, "mean").c_str(),
-      static_cast<double>(sample.gpuTemp), static_cast<double>(sample.gpuUtil));
+  std::snprintf(readings, sizeof readings,
+                "\nReadings\n  cpuTemp     %5.1f  %s\n  cpuTempAvg  %5.1f  %s\n  gpuTemp     %5.1f  %s\n"
+                "  gpuUtil     %5.3f  busiest accelerator\n",
+                static_cast<double>(sample.cpuTemp.value), cpuSource(sample.cpuTemp, "hottest").c_str(),
+                static_cast<double>(sample.cpuTempAvg.value), cpuSource(sample.cpuTempAvg, "mean").c_str(),
+                static_cast<double>(sample.gpuTemp),
+                sample.gpuTemp > 0.0f ? "hottest GPU sensor" : "no GPU sensor has a reading",
+                static_cast<double>(sample.gpuUtil));
   out += readings;
   if (helper) out += "\nHelper on 127.0.0.1:27830\n  " + std::string(helper->state) + ": " + helper->detail + "\n";
   if (helper && helper->line) out += "  " + *helper->line;

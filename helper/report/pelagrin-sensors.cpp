@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "\n"
     "  --json        the same as one JSON document, for a bug report\n"
     "  --no-helper   do not ask the running helper\n"
-    "  --help        this help\n";
+    "  -h, --help    this help\n";
 
 // Writes all of `text` to standard output; a write or flush that fails is an
 // error named on stderr, as coreutils do. A closed pipe still ends quietly,
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
       json = true;
     } else if (std::strcmp(argv[i], "--no-helper") == 0) {
       askingHelper = false;
-    } else if (std::strcmp(argv[i], "--help") == 0) {
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       return printed(kUsage);
     } else {
       std::fprintf(stderr, "pelagrin-sensors: unknown option \"%s\"\n%s", argv[i], kUsage);

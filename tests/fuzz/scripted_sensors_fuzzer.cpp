@@ -24,8 +24,11 @@ double libcLeadingDecimal(const std::string& text) {
 }
 
 // No C0 control but the line feed, no DEL, no C1 control (U+0080 to U+009F,
-// encoded C2 80 to C2 9F).
+// encoded C2 80 to C2 9F), no bidirectional control.
 bool drivesNoTerminal(const std::string& text) {
+  for (const char* bidi :
+       {"\u200e", "\u200f", "\u202a", "\u202b", "\u202c", "\u202d", "\u202e", "\u2066", "\u2067", "\u2068", "\u2069"})
+    if (text.find(bidi) != std::string::npos) return false;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const auto byte = static_cast<unsigned char>(text[at]);
     const bool c1 = byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;

@@ -1,7 +1,7 @@
 """pelagrin-sensors over scripted platforms and sysfs trees against golden files, its line
 against the helper's over the same sensors, and what it says of whatever holds the port."""
 
-import json, os, signal, socket, subprocess, threading, time
+import functools, json, os, signal, socket, struct, subprocess, threading, time
 from pathlib import Path
 
 import pytest
@@ -36,6 +36,9 @@ def test_report_on_a_scripted_platform(start, script, tmp_path):
     sensors.write_bytes(script.read_bytes())
     walks = tmp_path / "walks"
     env = {"PELAGRIN_SCRIPT": str(sensors), "PELAGRIN_WALK_LOG": str(walks)}
+    if script.with_suffix(".txt").exists():
+        shown = printed(os.environ["SCRIPTED_REPORT"], env, "--no-helper")
+        assert_golden(script.with_suffix(".txt"), shown)
     golden = script.with_suffix(".json")
     _, client = report_and_helper_agree(
         start, os.environ["SCRIPTED_REPORT"], os.environ["FAKE_HELPER"], env, golden
@@ -79,7 +82,10 @@ def test_report_on_a_sysfs_tree(start, tree, nvml, golden):
         assert_golden(FIXTURES / tree / "report.txt", printed(tool, env, "--no-helper"))
 
 
-def test_a_mistyped_option_is_an_error():
+def test_help_and_a_mistyped_option():
+    for option in ("-h", "--help"):
+        shown = subprocess.run([os.environ["REPORT"], option], capture_output=True, text=True)
+        assert (shown.returncode, shown.stdout[:24]) == (0, "usage: pelagrin-sensors ")
     wrong = subprocess.run([os.environ["REPORT"], "--jsn"], capture_output=True, text=True)
     assert (wrong.returncode, wrong.stdout) == (2, "")
     assert wrong.stderr.startswith('pelagrin-sensors: unknown option "--jsn"\nusage:')
@@ -117,18 +123,35 @@ def a_listener_that_never_writes(start):
     return socket.create_server(("127.0.0.1", PORT))
 
 
-def a_listener_that_writes_garbage(start):
+def a_listener_that_writes(data, start):
     listener = socket.create_server(("127.0.0.1", PORT))
-    threading.Thread(target=answer_twice_with_garbage, args=(listener,), daemon=True).start()
+    threading.Thread(target=answer_twice, args=(listener, data), daemon=True).start()
     return listener
 
 
-def answer_twice_with_garbage(listener):
+def answer_twice(listener, data):
     for _ in range(2):  # the JSON form, then the text
         connection, _ = listener.accept()
-        connection.sendall(b"\x1b[2J\xc2\x9b31mHTTP/1.1 400 Bad Request\r\n")
-        connection.recv(1)  # open until the tool hangs up
+        if data is None:  # a reset
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        else:
+            connection.sendall(data)
+            connection.recv(1)  # open until the tool hangs up
         connection.close()
+
+
+def a_listener_whose_queue_is_full(start):
+    listener = socket.create_server(("127.0.0.1", PORT), backlog=0)
+    queued = [socket.socket() for _ in range(3)]  # more than it queues
+    for waiting in queued:
+        waiting.setblocking(False)
+        waiting.connect_ex(("127.0.0.1", PORT))
+    return listener, queued
+
+
+GARBAGE = b"\x1b[2J\xc2\x9b31mHTTP/1.1 400 Bad Request\r\n"
+LOOK_ALIKE = b'{"cpuTemp":50,"cpuTempAvg":50,"gpuTemp":40,"gpuUtil":0.5}\n'
+NOT_A_FIGURE = b'{"cpuTemp":nan,"cpuTempAvg":-1.0,"gpuTemp":4.0,"gpuUtil":0.500}\n'
 
 
 @pytest.mark.parametrize(
@@ -138,16 +161,34 @@ def answer_twice_with_garbage(listener):
         ("not running", "nothing listens on 127.0.0.1:27830", nothing),
         ("full", "the helper already serves four clients", the_helper_and_four_silent_clients),
         ("silent", "connected, but no line within 2.5 s", a_listener_that_never_writes),
+        ("reset", "the connection was reset", functools.partial(a_listener_that_writes, None)),
+        (
+            "not accepted",
+            "the connection was not accepted within 2.5 s",
+            a_listener_whose_queue_is_full,
+        ),
         (
             "not the helper",
             'sent "\\u001b[2J\\u009b31mHTTP/1.1 400 Bad Request\\u000d\\n"',
-            a_listener_that_writes_garbage,
+            functools.partial(a_listener_that_writes, GARBAGE),
+        ),
+        (
+            "not the helper",
+            f"sent {json.dumps(LOOK_ALIKE.decode())}",
+            functools.partial(a_listener_that_writes, LOOK_ALIKE),
+        ),
+        (
+            "not the helper",
+            f"sent {json.dumps(NOT_A_FIGURE.decode())}",
+            functools.partial(a_listener_that_writes, NOT_A_FIGURE),
         ),
     ],
 )
 def test_the_helper_section_names_what_answers_on_the_port(start, state, detail, on_the_port):
     kept_open = on_the_port(start)
+    began = time.monotonic()
     helper = json.loads(printed(os.environ["REPORT"], {}, "--json"))["helper"]
+    assert time.monotonic() - began < 3.5, "it waits one cycle and a margin, no more"
     assert (helper["state"], helper["detail"]) == (state, detail)
     assert LINE.match(helper["line"] or "") if state == "serving" else helper["line"] is None
     text = printed(os.environ["REPORT"], {})
