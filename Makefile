@@ -1,5 +1,5 @@
-# Thin wrapper over CMake: `make run` builds and starts the helper in the
-# foreground, `make test` builds everything and runs the whole suite.
+# Thin wrapper over CMake: `make run` builds the helper alone and starts it in
+# the foreground, `make test` builds everything and runs the whole suite.
 BUILD ?= build
 CMAKE_ARGS ?=
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN)
@@ -20,7 +20,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+run: configure
+	cmake --build $(BUILD) --target PelagrinHelper -j$(JOBS)
 	$(HELPER_PROGRAM)
 
 test: build
