@@ -1,6 +1,6 @@
 """The helper over real loopback: its log, its clients, the faults it must come through, and,
 marked, the churn soak and memcheck."""
-import json, os, random, re, resource, shutil, signal, socket, subprocess, termios
+import json, os, random, re, resource, shutil, signal, socket, subprocess, termios, time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -37,28 +37,30 @@ def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held
     assert newcomer.line()
     second = start(FAKE)
     assert second.proc.wait(3) == 1
-    assert listening_on_the_port() == [f"127.0.0.1:{PORT}"]
+    listener = f"127.0.0.1:{PORT} backlog 4" if LINUX else f"127.0.0.1:{PORT}"
+    assert listening_on_the_port() == [listener]
     assert f" {Path(FAKE).name}[{first.pid}:" in first.stderr(), "an NSLog-style prefix"
     log = "\n".join(first.messages() + ["", "A second helper:"] + second.messages() + [""])
     assert_golden(FIXTURES / "stream/four-clients.log", re.sub(r"fd=\d+", "fd=N", log))
 
 
+def test_the_shipped_helper_sends_a_line_every_two_seconds(start):
+    start(os.environ["HELPER"])
+    client = Client()
+    assert client.line(timeout=3)
+    began = time.monotonic()
+    assert client.line(timeout=3)
+    assert 1.9 < time.monotonic() - began < 2.5, "a cycle is the readings and a 2 s pause"
+
+
 def listening_on_the_port():
-    """Every address the system's socket table lists as listening on the port."""
-    if not LINUX:
-        lsof = ["lsof", "-nP", f"-iTCP:{PORT}", "-sTCP:LISTEN", "-Fn"]
-        listing = subprocess.run(lsof, capture_output=True, text=True).stdout
-        return [line[1:] for line in listing.splitlines() if line.startswith("n")]
-    listening = []
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        for row in Path(table).read_text().splitlines()[1:]:
-            address, port = row.split()[1].split(":")
-            if int(port, 16) == PORT and row.split()[3] == "0A":  # TCP_LISTEN
-                shown = (
-                    socket.inet_ntoa(bytes.fromhex(address)[::-1]) if len(address) == 8 else address
-                )
-                listening.append(f"{shown}:{PORT}")
-    return listening
+    """Each listener on the port as the system's socket table lists it, with its backlog on Linux."""
+    if LINUX:
+        table = subprocess.run(["ss", "-Hltn", f"sport = :{PORT}"], capture_output=True, text=True)
+        return [f"{row.split()[3]} backlog {row.split()[2]}" for row in table.stdout.splitlines()]
+    lsof = ["lsof", "-nP", f"-iTCP:{PORT}", "-sTCP:LISTEN", "-Fn"]
+    listing = subprocess.run(lsof, capture_output=True, text=True).stdout
+    return [line[1:] for line in listing.splitlines() if line.startswith("n")]
 
 
 def sends_as(semantics):
