@@ -9,6 +9,8 @@ from conftest import assert_golden, linux_only
 SOURCE = Path(os.environ["SOURCE_DIR"])
 GOLDENS = SOURCE / "tests/fixtures/packaging"
 SHIPPED = ["helper/PelagrinHelper", "helper/pelagrin-sensors", "HelperInstaller"]
+ADD_TEST = re.compile(r"^add_test\(\[=\[(.+)\]=\] (.+)\)$", re.M)
+TIME_LIMIT = re.compile(r'^set_tests_properties\(\[=\[(.+?)\]=\] .* TIMEOUT "[1-9]', re.M)
 
 
 def mac_build_summary(mac, commands):
@@ -27,18 +29,28 @@ def mac_build_summary(mac, commands):
     return text.replace(str(SOURCE), "$SOURCE").replace(str(mac), "$BUILD")
 
 
+def registered(build):
+    """Each test's command as CTest runs it; every test must have a time limit."""
+    commands = {}
+    limited = set()
+    for testfile in build.glob("**/CTestTestfile.cmake"):
+        text = testfile.read_text()
+        for name, arguments in ADD_TEST.findall(text):
+            assert "$<" not in arguments, f"{name}: a generator expression CMake split"
+            commands[name] = shlex.split(arguments)
+        limited.update(TIME_LIMIT.findall(text))
+    assert sorted(commands.keys() - limited) == [], "a hang there would stop the whole run"
+    return commands
+
+
 @linux_only
 def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tmp_path):
     cache = SOURCE / "tests/packaging/mac-release.cmake"
     cmake = [os.environ["CMAKE_COMMAND"], "-C", cache, "-S", SOURCE, "-B", tmp_path]
     subprocess.run([*cmake, "-G", "Unix Makefiles"], check=True, capture_output=True)
-    commands = {}
-    for testfile in tmp_path.glob("**/CTestTestfile.cmake"):
-        tests = re.findall(r"^add_test\(\[=\[(.+)\]=\] (.+)\)$", testfile.read_text(), re.M)
-        for name, arguments in tests:
-            commands[name] = shlex.split(arguments)
-            assert "$<" not in arguments, f"{name}: a generator expression CMake split"
-            assert os.path.isabs(commands[name][0]), name
+    registered(Path(os.environ["BUILD_DIR"]))
+    commands = registered(tmp_path)
+    assert [name for name, command in commands.items() if not os.path.isabs(command[0])] == []
     assert_golden(GOLDENS / "mac-build.expected", mac_build_summary(tmp_path, commands))
 
 
