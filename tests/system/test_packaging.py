@@ -54,37 +54,41 @@ def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tm
     assert_golden(GOLDENS / "mac-build.expected", mac_build_summary(tmp_path, commands))
 
 
-# Logs each call and fails to sign the code named in FAIL_ON.
-CODESIGN = """#!/bin/bash
+# Logs each call by name; ditto copies as cp does, and codesign fails to sign the code named in
+# FAIL_ON.
+STUB = """#!/bin/bash
+printf '%s ' "${0##*/}" >> "$LOG"
 printf '[%s]' "$@" >> "$LOG"
 echo >> "$LOG"
+[[ ${0##*/} == codesign ]] || exec cp -R "$@"
 [[ $* != *--sign*" $FAIL_ON" ]]
 """
 INNER = "HelperInstaller.app/Contents/Resources/PelagrinHelper.app"
 
 
-def sign(apps, identity, fail_on=""):
-    """sign.sh's status and the stub's calls."""
+def sign(apps, identity, fail_on="", dist="dist"):
+    """sign.sh's status, the stubs' calls and what it left in its DIST folder."""
     log = apps / "log"
     log.write_text("")
     env = dict(os.environ, LOG=log, FAIL_ON=fail_on, PATH=f"{apps}:{os.environ['PATH']}")
-    script = [SOURCE / "packaging/sign.sh", identity, apps / "HelperInstaller.app"]
+    script = [SOURCE / "packaging/sign.sh", identity, apps / "HelperInstaller.app", apps / dist]
     status = subprocess.run(script, env=env, capture_output=True).returncode
-    transcript = f"sign.sh [{identity}], failing on [{fail_on}]: {status}\n{log.read_text()}"
-    return transcript.replace(str(apps), "$APPS")
+    left = sorted(path.name for path in (apps / dist).iterdir())
+    transcript = f"sign.sh [{identity}] [{dist}], failing on [{fail_on}]: {status}, left {left}\n"
+    return (transcript + log.read_text()).replace(str(apps), "$APPS")
 
 
-def test_sign_script_signs_the_inner_app_first_all_with_the_hardened_runtime(tmp_path):
-    (tmp_path / "codesign").write_text(CODESIGN)
+def test_sign_script_signs_copies_the_inner_app_first_all_with_the_hardened_runtime(tmp_path):
     for bundle in ["HelperInstaller.app", INNER]:
         (tmp_path / bundle / "Contents/MacOS").mkdir(parents=True)
         (tmp_path / bundle / "Contents/Info.plist").touch()
-    programs = [f"{INNER}/Contents/MacOS/PelagrinHelper", "pelagrin-sensors", "codesign"]
+    programs = [f"{INNER}/Contents/MacOS/PelagrinHelper", "pelagrin-sensors", "codesign", "ditto"]
     for program in ["HelperInstaller.app/Contents/MacOS/HelperInstaller", *programs]:
-        (tmp_path / program).touch()
+        (tmp_path / program).write_text(STUB)  # sign.sh runs only codesign and ditto
         (tmp_path / program).chmod(0o755)
     runs = [sign(tmp_path, "-"), sign(tmp_path, "Developer ID Application: R&D (TEAM1)")]
-    runs.append(sign(tmp_path, "-", fail_on=str(tmp_path / INNER)))
+    runs.append(sign(tmp_path, "-", fail_on=f"{tmp_path}/dist/.signing/{INNER}"))
+    runs.append(sign(tmp_path, "-", dist="."))  # never over the build's own output
     assert_golden(GOLDENS / "sign-calls.expected", "".join(runs))
 
 
