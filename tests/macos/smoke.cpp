@@ -1,8 +1,7 @@
 // On a Mac: the real IOKit walks, 300 cycles' worth, every reading 0 or in
 // range; run under leaks(1), nothing a walk made outlives it. It says what the
-// walks found, then the median CPU time of one cycle's walks: what the helper
-// costs this Mac each cycle, unless a walk found nothing, as on a virtual
-// machine such as a hosted runner.
+// walks found and the median CPU time of one cycle's walks, the helper's cost
+// per cycle, unless a walk found nothing (a virtual machine, a hosted runner).
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -37,7 +36,6 @@ int main() {
   const auto median = cycleMicroseconds.begin() + cycleMicroseconds.size() / 2;
   std::nth_element(cycleMicroseconds.begin(), median, cycleMicroseconds.end());
   std::printf("median CPU time of one cycle's walks (3 thermal, 1 accelerator) over %zu cycles: %.0f us%s\n",
-              cycleMicroseconds.size(), *median,
-              overNothing ? ", over nothing (a walk found none, as on a virtual machine): not a Mac's cost" : "");
+              cycleMicroseconds.size(), *median, overNothing ? ", over nothing: not a Mac's cost" : "");
   return 0;
 }

@@ -54,8 +54,7 @@ def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tm
     assert_golden(GOLDENS / "mac-build.expected", mac_build_summary(tmp_path, commands))
 
 
-# Logs each call by name; ditto copies as cp does, and codesign fails to sign the code named in
-# FAIL_ON.
+# Logs each call; ditto copies, codesign fails to sign the code named in FAIL_ON.
 STUB = """#!/bin/bash
 printf '%s ' "${0##*/}" >> "$LOG"
 printf '[%s]' "$@" >> "$LOG"
@@ -84,11 +83,11 @@ def test_sign_script_signs_copies_the_inner_app_first_all_with_the_hardened_runt
         (tmp_path / bundle / "Contents/Info.plist").touch()
     programs = [f"{INNER}/Contents/MacOS/PelagrinHelper", "pelagrin-sensors", "codesign", "ditto"]
     for program in ["HelperInstaller.app/Contents/MacOS/HelperInstaller", *programs]:
-        (tmp_path / program).write_text(STUB)  # sign.sh runs only codesign and ditto
+        (tmp_path / program).write_text(STUB)  # sign.sh runs only the tools
         (tmp_path / program).chmod(0o755)
     runs = [sign(tmp_path, "-"), sign(tmp_path, "Developer ID Application: R&D (TEAM1)")]
     runs.append(sign(tmp_path, "-", fail_on=f"{tmp_path}/dist/.signing/{INNER}"))
-    runs.append(sign(tmp_path, "-", dist="."))  # never over the build's own output
+    runs.append(sign(tmp_path, "-", dist="."))  # not over the build itself
     assert_golden(GOLDENS / "sign-calls.expected", "".join(runs))
 
 
