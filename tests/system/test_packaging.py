@@ -54,41 +54,66 @@ def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tm
     assert_golden(GOLDENS / "mac-build.expected", mac_build_summary(tmp_path, commands))
 
 
-# Logs each call; ditto copies, codesign fails to sign the code named in FAIL_ON.
+# Logs each call. ditto copies or zips, codesign fails to sign the code named in FAIL_ON,
+# notarytool answers VERDICT, and Gatekeeper sees what notarization would give.
 STUB = """#!/bin/bash
 printf '%s ' "${0##*/}" >> "$LOG"
 printf '[%s]' "$@" >> "$LOG"
 echo >> "$LOG"
-[[ ${0##*/} == codesign ]] || exec cp -R "$@"
-[[ $* != *--sign*" $FAIL_ON" ]]
+case ${0##*/} in
+  ditto) if [[ $1 == -c ]]; then touch "${@: -1}"; else cp -R "$@"; fi ;;
+  codesign) [[ $* != *--sign*" $FAIL_ON" ]] ;;
+  xcrun) [[ $2 != submit ]] || printf '{"id": "7e4", "status": "%s"}' "$VERDICT" ;;
+  spctl) echo "source=Notarized Developer ID" >&2 ;;
+esac
 """
 INNER = "HelperInstaller.app/Contents/Resources/PelagrinHelper.app"
 
 
-def sign(apps, identity, fail_on="", dist="dist"):
-    """sign.sh's status, the stubs' calls and what it left in its DIST folder."""
-    log = apps / "log"
-    log.write_text("")
-    env = dict(os.environ, LOG=log, FAIL_ON=fail_on, PATH=f"{apps}:{os.environ['PATH']}")
-    script = [SOURCE / "packaging/sign.sh", identity, apps / "HelperInstaller.app", apps / dist]
+def transcript(apps, command, **settings):
+    """A packaging script's command line and status, then the stubs' calls, run from $APPS."""
+    line = " ".join([*(f"{name}={value}" for name, value in settings.items()), *command])
+    env = {name: value for name, value in os.environ.items() if not name.startswith("NOTARY_")}
+    env.update(settings, LOG=apps / "log", PATH=f"{apps}:{os.environ['PATH']}")
+    (apps / "log").write_text("")
+    script = [SOURCE / "packaging" / command[0], *command[1:]]
     status = subprocess.run(script, env=env, capture_output=True).returncode
-    left = sorted(path.name for path in (apps / dist).iterdir())
-    transcript = f"sign.sh [{identity}] [{dist}], failing on [{fail_on}]: {status}, left {left}\n"
-    return (transcript + log.read_text()).replace(str(apps), "$APPS")
+    left = sorted(str(path.relative_to(apps)) for path in apps.glob("**/HelperInstaller.*"))
+    text = f"{line}: {status}\n{(apps / 'log').read_text()}left: {left}\n"
+    return text.replace(str(apps), "$APPS")
+
+
+def stubs(apps, programs):
+    for program in programs:
+        (apps / program).parent.mkdir(parents=True, exist_ok=True)
+        (apps / program).write_text(STUB)  # the apps' programs are never run
+        (apps / program).chmod(0o755)
+
+
+def sign(apps, identity, fail_on="", dist="dist"):
+    command = ["sign.sh", identity, f"{apps}/HelperInstaller.app", f"{apps}/{dist}"]
+    return transcript(apps, command, FAIL_ON=fail_on)
 
 
 def test_sign_script_signs_copies_the_inner_app_first_all_with_the_hardened_runtime(tmp_path):
-    for bundle in ["HelperInstaller.app", INNER]:
-        (tmp_path / bundle / "Contents/MacOS").mkdir(parents=True)
+    for bundle, program in [("HelperInstaller.app", "HelperInstaller"), (INNER, "PelagrinHelper")]:
+        stubs(tmp_path, [f"{bundle}/Contents/MacOS/{program}"])
         (tmp_path / bundle / "Contents/Info.plist").touch()
-    programs = [f"{INNER}/Contents/MacOS/PelagrinHelper", "pelagrin-sensors", "codesign", "ditto"]
-    for program in ["HelperInstaller.app/Contents/MacOS/HelperInstaller", *programs]:
-        (tmp_path / program).write_text(STUB)  # sign.sh runs only the tools
-        (tmp_path / program).chmod(0o755)
+    stubs(tmp_path, ["pelagrin-sensors", "codesign", "ditto"])
     runs = [sign(tmp_path, "-"), sign(tmp_path, "Developer ID Application: R&D (TEAM1)")]
     runs.append(sign(tmp_path, "-", fail_on=f"{tmp_path}/dist/.signing/{INNER}"))
     runs.append(sign(tmp_path, "-", dist="."))  # not over the build itself
     assert_golden(GOLDENS / "sign-calls.expected", "".join(runs))
+
+
+def test_notarize_script_staples_and_zips_only_what_the_notary_service_accepted(tmp_path):
+    stubs(tmp_path, ["dist/HelperInstaller.app/Contents/Info.plist", "ditto", "xcrun", "spctl"])
+    command = ["notarize.sh", f"{tmp_path}/dist/HelperInstaller.app"]
+    apple_id = dict(NOTARY_APPLE_ID="dev@example.com", NOTARY_TEAM_ID="TEAM1", NOTARY_PASSWORD="pw")
+    runs = [transcript(tmp_path, command, VERDICT="Accepted", **apple_id)]
+    runs.append(transcript(tmp_path, command, VERDICT="Invalid", NOTARY_PROFILE="pelagrin"))
+    runs.append(transcript(tmp_path, command, VERDICT="Accepted"))  # and no credentials
+    assert_golden(GOLDENS / "notarize-calls.expected", "".join(runs))
 
 
 def entries(root):
