@@ -55,7 +55,7 @@ def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tm
 
 
 # Logs each call. ditto copies or zips, codesign fails to sign the code named in FAIL_ON,
-# notarytool answers VERDICT, and Gatekeeper sees what notarization would give.
+# notarytool answers VERDICT, and Gatekeeper sees a notarized app unless told otherwise.
 STUB = """#!/bin/bash
 printf '%s ' "${0##*/}" >> "$LOG"
 printf '[%s]' "$@" >> "$LOG"
@@ -64,7 +64,7 @@ case ${0##*/} in
   ditto) if [[ $1 == -c ]]; then touch "${@: -1}"; else cp -R "$@"; fi ;;
   codesign) [[ $* != *--sign*" $FAIL_ON" ]] ;;
   xcrun) [[ $2 != submit ]] || printf '{"id": "7e4", "status": "%s"}' "$VERDICT" ;;
-  spctl) echo "source=Notarized Developer ID" >&2 ;;
+  spctl) echo "source=${GATEKEEPER:-Notarized Developer ID}" >&2 ;;
 esac
 """
 INNER = "HelperInstaller.app/Contents/Resources/PelagrinHelper.app"
@@ -110,10 +110,14 @@ def test_notarize_script_staples_and_zips_only_what_the_notary_service_accepted(
     stubs(tmp_path, ["dist/HelperInstaller.app/Contents/Info.plist", "ditto", "xcrun", "spctl"])
     command = ["notarize.sh", f"{tmp_path}/dist/HelperInstaller.app"]
     apple_id = dict(NOTARY_APPLE_ID="dev@example.com", NOTARY_TEAM_ID="TEAM1", NOTARY_PASSWORD="pw")
-    runs = [transcript(tmp_path, command, VERDICT="Accepted", **apple_id)]
-    runs.append(transcript(tmp_path, command, VERDICT="Invalid", NOTARY_PROFILE="pelagrin"))
-    runs.append(transcript(tmp_path, command, VERDICT="Accepted"))  # and no credentials
-    assert_golden(GOLDENS / "notarize-calls.expected", "".join(runs))
+    runs = [
+        dict(VERDICT="Accepted", **apple_id),
+        dict(VERDICT="Invalid", NOTARY_PROFILE="pelagrin"),
+        dict(VERDICT="Accepted", GATEKEEPER="Unnotarized Developer ID", **apple_id),
+        dict(VERDICT="Accepted"),  # and no credentials
+    ]
+    text = "".join(transcript(tmp_path, command, **settings) for settings in runs)
+    assert_golden(GOLDENS / "notarize-calls.expected", text)
 
 
 def entries(root):
