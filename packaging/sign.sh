@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Signs HelperInstaller.app and the PelagrinHelper.app it carries, and the
-# pelagrin-sensors tool built beside them, all with the hardened runtime and no
-# entitlements, then verifies the result.
+# Signs copies of HelperInstaller.app, the PelagrinHelper.app it carries and
+# the pelagrin-sensors tool built beside them, all with the hardened runtime
+# and no entitlements, verifies them, and only then puts them in DIST.
+#
+# The build's own output is never signed: a later build rewrites it (the
+# helper is copied into the installer again), which would silently break a
+# signature made there. The copies are made, signed and verified in a folder
+# of their own inside DIST, so DIST never holds a half-signed app; the copies
+# a previous run left there go first, so a failed run leaves none.
 #
 # The inner app is signed first: signing the outer bundle seals a hash of
 # everything under Contents/, the inner signature included, so any later
@@ -17,13 +23,15 @@ readonly SCRIPT_DIR
 
 usage() {
   cat <<EOF
-usage: $(basename "$0") [IDENTITY [INSTALLER_APP]]
+usage: $(basename "$0") [IDENTITY [INSTALLER_APP [DIST]]]
 
   IDENTITY       a code-signing identity as codesign accepts it, for example
                  "Developer ID Application: Name (TEAMID)"; "-" (the default)
                  signs ad hoc
   INSTALLER_APP  the built HelperInstaller.app, with pelagrin-sensors beside it
                  (default: $SCRIPT_DIR/../build/HelperInstaller.app)
+  DIST           the folder that receives the signed HelperInstaller.app and
+                 pelagrin-sensors (default: $SCRIPT_DIR/../dist)
 EOF
 }
 
@@ -56,20 +64,33 @@ if [[ ${1-} == -h || ${1-} == --help ]]; then
   usage
   exit 0
 fi
-if (($# > 2)); then
+if (($# > 3)); then
   usage >&2
   exit 2
 fi
 
 IDENTITY=${1:--}
-INSTALLER_APP=${2:-$SCRIPT_DIR/../build/HelperInstaller.app}
+BUILT_APP=${2:-$SCRIPT_DIR/../build/HelperInstaller.app}
+BUILT_TOOL=$(dirname "$BUILT_APP")/pelagrin-sensors
+DIST=${3:-$SCRIPT_DIR/../dist}
+STAGING=$DIST/.signing
+INSTALLER_APP=$STAGING/HelperInstaller.app
 HELPER_APP=$INSTALLER_APP/Contents/Resources/PelagrinHelper.app
-SENSORS_TOOL=$(dirname "$INSTALLER_APP")/pelagrin-sensors
+SENSORS_TOOL=$STAGING/pelagrin-sensors
 
 command -v codesign >/dev/null || die "codesign not found: run this on a Mac with Xcode's command-line tools"
-require_bundle "$INSTALLER_APP" HelperInstaller
-require_bundle "$HELPER_APP" PelagrinHelper
-[[ -x $SENSORS_TOOL ]] || die "no pelagrin-sensors at $SENSORS_TOOL (build it first)"
+require_bundle "$BUILT_APP" HelperInstaller
+require_bundle "$BUILT_APP/Contents/Resources/PelagrinHelper.app" PelagrinHelper
+[[ -x $BUILT_TOOL ]] || die "no pelagrin-sensors at $BUILT_TOOL (build it first)"
+
+mkdir -p "$DIST"
+[[ $(cd "$DIST" && pwd -P) != $(cd "$(dirname "$BUILT_APP")" && pwd -P) ]] || die "DIST must not be the build's own folder"
+rm -rf "$DIST/HelperInstaller.app" "$DIST/pelagrin-sensors" "$STAGING"
+mkdir "$STAGING"
+trap 'rm -rf "$STAGING"' EXIT
+# ditto keeps the bundle's symlinks and extended attributes, as the build's copy does.
+ditto "$BUILT_APP" "$INSTALLER_APP"
+ditto "$BUILT_TOOL" "$SENSORS_TOOL"
 
 if [[ $IDENTITY == - ]]; then
   echo "signing ad hoc"
@@ -82,4 +103,5 @@ sign_code "$SENSORS_TOOL" "$SENSORS_ID"
 
 codesign --verify --strict --deep --verbose=2 "$INSTALLER_APP"
 codesign --verify --strict --verbose=2 "$SENSORS_TOOL"
-echo "verified $INSTALLER_APP (hardened runtime, inner app signed first) and $SENSORS_TOOL"
+mv "$INSTALLER_APP" "$SENSORS_TOOL" "$DIST/"
+echo "verified and placed $DIST/HelperInstaller.app (hardened runtime, inner app signed first) and $DIST/pelagrin-sensors"

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when run as root;
 # otherwise names the one command that would install what is missing. On a
-# Mac it names the one Homebrew command instead.
+# Mac it names the one Homebrew command instead, and runs it with --install
+# (as the macOS workflow does), so the formulae are listed here alone.
 set -euo pipefail
+
+if (($# > 1)) || [[ $# == 1 && $1 != --install ]]; then
+  echo "usage: scripts/deps.sh [--install]   (--install: on a Mac, run the brew install line)" >&2
+  exit 2
+fi
 
 if [[ $(uname -s) == Darwin ]]; then
   missing=()
   for formula in cmake googletest pytest; do
     brew list --versions "$formula" >/dev/null 2>&1 || missing+=("$formula")
   done
-  if ((${#missing[@]})); then
+  if ((${#missing[@]})) && [[ ${1-} == --install ]]; then
+    brew install "${missing[@]}"
+  elif ((${#missing[@]})); then
     echo "Missing packages. Install them with Homebrew (https://brew.sh):" >&2
     echo "  brew install ${missing[*]}" >&2
+    echo "or let this script run that line: scripts/deps.sh --install" >&2
     exit 1
   fi
   exit 0

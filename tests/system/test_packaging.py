@@ -9,6 +9,8 @@ from conftest import assert_golden, linux_only
 SOURCE = Path(os.environ["SOURCE_DIR"])
 GOLDENS = SOURCE / "tests/fixtures/packaging"
 SHIPPED = ["helper/PelagrinHelper", "helper/pelagrin-sensors", "HelperInstaller"]
+ADD_TEST = re.compile(r"^add_test\(\[=\[(.+)\]=\] (.+)\)$", re.M)
+TIME_LIMIT = re.compile(r'^set_tests_properties\(\[=\[(.+?)\]=\] .* TIMEOUT "[1-9]', re.M)
 
 
 def mac_build_summary(mac, commands):
@@ -27,53 +29,95 @@ def mac_build_summary(mac, commands):
     return text.replace(str(SOURCE), "$SOURCE").replace(str(mac), "$BUILD")
 
 
+def registered(build):
+    """Each test's command as CTest runs it; every test must have a time limit."""
+    commands = {}
+    limited = set()
+    for testfile in build.glob("**/CTestTestfile.cmake"):
+        text = testfile.read_text()
+        for name, arguments in ADD_TEST.findall(text):
+            assert "$<" not in arguments, f"{name}: a generator expression CMake split"
+            commands[name] = shlex.split(arguments)
+        limited.update(TIME_LIMIT.findall(text))
+    assert sorted(commands.keys() - limited) == [], "a hang there would stop the whole run"
+    return commands
+
+
 @linux_only
 def test_the_mac_build_makes_arm64_bundles_for_macos_13_and_its_tests_can_run(tmp_path):
     cache = SOURCE / "tests/packaging/mac-release.cmake"
     cmake = [os.environ["CMAKE_COMMAND"], "-C", cache, "-S", SOURCE, "-B", tmp_path]
     subprocess.run([*cmake, "-G", "Unix Makefiles"], check=True, capture_output=True)
-    commands = {}
-    for testfile in tmp_path.glob("**/CTestTestfile.cmake"):
-        tests = re.findall(r"^add_test\(\[=\[(.+)\]=\] (.+)\)$", testfile.read_text(), re.M)
-        for name, arguments in tests:
-            commands[name] = shlex.split(arguments)
-            assert "$<" not in arguments, f"{name}: a generator expression CMake split"
-            assert os.path.isabs(commands[name][0]), name
+    registered(Path(os.environ["BUILD_DIR"]))
+    commands = registered(tmp_path)
+    assert [name for name, command in commands.items() if not os.path.isabs(command[0])] == []
     assert_golden(GOLDENS / "mac-build.expected", mac_build_summary(tmp_path, commands))
 
 
-# Logs each call and fails to sign the code named in FAIL_ON.
-CODESIGN = """#!/bin/bash
+# Logs each call. ditto copies or zips, codesign fails to sign the code named in FAIL_ON,
+# notarytool answers VERDICT, and Gatekeeper sees a notarized app unless told otherwise.
+STUB = """#!/bin/bash
+printf '%s ' "${0##*/}" >> "$LOG"
 printf '[%s]' "$@" >> "$LOG"
 echo >> "$LOG"
-[[ $* != *--sign*" $FAIL_ON" ]]
+case ${0##*/} in
+  ditto) if [[ $1 == -c ]]; then touch "${@: -1}"; else cp -R "$@"; fi ;;
+  codesign) [[ $* != *--sign*" $FAIL_ON" ]] ;;
+  xcrun) [[ $2 != submit ]] || printf '{"id": "7e4", "status": "%s"}' "$VERDICT" ;;
+  spctl) echo "source=${GATEKEEPER:-Notarized Developer ID}" >&2 ;;
+esac
 """
 INNER = "HelperInstaller.app/Contents/Resources/PelagrinHelper.app"
 
 
-def sign(apps, identity, fail_on=""):
-    """sign.sh's status and the stub's calls."""
-    log = apps / "log"
-    log.write_text("")
-    env = dict(os.environ, LOG=log, FAIL_ON=fail_on, PATH=f"{apps}:{os.environ['PATH']}")
-    script = [SOURCE / "packaging/sign.sh", identity, apps / "HelperInstaller.app"]
+def transcript(apps, command, **settings):
+    """A packaging script's command line and status, then the stubs' calls, run from $APPS."""
+    line = " ".join([*(f"{name}={value}" for name, value in settings.items()), *command])
+    env = {name: value for name, value in os.environ.items() if not name.startswith("NOTARY_")}
+    env.update(settings, LOG=apps / "log", PATH=f"{apps}:{os.environ['PATH']}")
+    (apps / "log").write_text("")
+    script = [SOURCE / "packaging" / command[0], *command[1:]]
     status = subprocess.run(script, env=env, capture_output=True).returncode
-    transcript = f"sign.sh [{identity}], failing on [{fail_on}]: {status}\n{log.read_text()}"
-    return transcript.replace(str(apps), "$APPS")
+    left = sorted(str(path.relative_to(apps)) for path in apps.glob("**/HelperInstaller.*"))
+    text = f"{line}: {status}\n{(apps / 'log').read_text()}left: {left}\n"
+    return text.replace(str(apps), "$APPS")
 
 
-def test_sign_script_signs_the_inner_app_first_all_with_the_hardened_runtime(tmp_path):
-    (tmp_path / "codesign").write_text(CODESIGN)
-    for bundle in ["HelperInstaller.app", INNER]:
-        (tmp_path / bundle / "Contents/MacOS").mkdir(parents=True)
+def stubs(apps, programs):
+    for program in programs:
+        (apps / program).parent.mkdir(parents=True, exist_ok=True)
+        (apps / program).write_text(STUB)  # the apps' programs are never run
+        (apps / program).chmod(0o755)
+
+
+def sign(apps, identity, fail_on="", dist="dist"):
+    command = ["sign.sh", identity, f"{apps}/HelperInstaller.app", f"{apps}/{dist}"]
+    return transcript(apps, command, FAIL_ON=fail_on)
+
+
+def test_sign_script_signs_copies_the_inner_app_first_all_with_the_hardened_runtime(tmp_path):
+    for bundle, program in [("HelperInstaller.app", "HelperInstaller"), (INNER, "PelagrinHelper")]:
+        stubs(tmp_path, [f"{bundle}/Contents/MacOS/{program}"])
         (tmp_path / bundle / "Contents/Info.plist").touch()
-    programs = [f"{INNER}/Contents/MacOS/PelagrinHelper", "pelagrin-sensors", "codesign"]
-    for program in ["HelperInstaller.app/Contents/MacOS/HelperInstaller", *programs]:
-        (tmp_path / program).touch()
-        (tmp_path / program).chmod(0o755)
+    stubs(tmp_path, ["pelagrin-sensors", "codesign", "ditto"])
     runs = [sign(tmp_path, "-"), sign(tmp_path, "Developer ID Application: R&D (TEAM1)")]
-    runs.append(sign(tmp_path, "-", fail_on=str(tmp_path / INNER)))
+    runs.append(sign(tmp_path, "-", fail_on=f"{tmp_path}/dist/.signing/{INNER}"))
+    runs.append(sign(tmp_path, "-", dist="."))  # not over the build itself
     assert_golden(GOLDENS / "sign-calls.expected", "".join(runs))
+
+
+def test_notarize_script_staples_and_zips_only_what_the_notary_service_accepted(tmp_path):
+    stubs(tmp_path, ["dist/HelperInstaller.app/Contents/Info.plist", "ditto", "xcrun", "spctl"])
+    command = ["notarize.sh", f"{tmp_path}/dist/HelperInstaller.app"]
+    apple_id = dict(NOTARY_APPLE_ID="dev@example.com", NOTARY_TEAM_ID="TEAM1", NOTARY_PASSWORD="pw")
+    runs = [
+        dict(VERDICT="Accepted", **apple_id),
+        dict(VERDICT="Invalid", NOTARY_PROFILE="pelagrin"),
+        dict(VERDICT="Accepted", GATEKEEPER="Unnotarized Developer ID", **apple_id),
+        dict(VERDICT="Accepted"),  # and no credentials
+    ]
+    text = "".join(transcript(tmp_path, command, **settings) for settings in runs)
+    assert_golden(GOLDENS / "notarize-calls.expected", text)
 
 
 def entries(root):
