@@ -14,8 +14,8 @@
 #include <array>
 #include <cstdlib>
 
-#include "ClientTable.h"
-#include "Cycle.h"
+#include "service/ClientTable.h"
+#include "service/Cycle.h"
 
 namespace {
 

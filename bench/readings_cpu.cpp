@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "SystemHelper.h"
+#include "sensors/SystemHelper.h"
 
 namespace {
 

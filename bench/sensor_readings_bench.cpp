@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "SensorTree.h"
-#include "SystemHelper.h"
+#include "sensors/SystemHelper.h"
 
 namespace {
 

@@ -1,13 +1,27 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
 
-#include "GpuStats.h"
+// What each OS layer supplies: raw facts only. Every rule that turns them into
+// readings lives in the portable sensor module.
 
-// What each OS layer supplies. Platform code only yields raw facts; every rule
-// that turns them into readings lives in the portable sensor module.
+// A date, raw data, a list or a mapping: carries no figure.
+struct StatOther {
+  bool operator==(const StatOther&) const = default;
+};
+
+// One value of an accelerator's performance statistics, as the platform typed it.
+using StatValue = std::variant<StatOther, std::int64_t, double, bool, std::string>;
+
+// An accelerator's statistics, in the table's own iteration order.
+using StatsTable = std::vector<std::pair<std::string, StatValue>>;
 
 // Calls `yield` once per temperature service: its name or none, its reading in
 // degrees Celsius or none.

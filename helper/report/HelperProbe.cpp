@@ -14,13 +14,13 @@
 #include <cstring>
 
 #include "EscapedText.h"
-#include "Telemetry.h"
+#include "protocol/Stream.h"
+#include "protocol/Telemetry.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPort = 27830;
 constexpr auto kWait = std::chrono::milliseconds(2500);  // one 2 s cycle and a margin
 constexpr std::size_t kMostBytes = 256;                  // more than any telemetry line
 constexpr std::size_t kBytesShown = 64;
@@ -51,34 +51,41 @@ bool isTelemetryLine(const std::string& line) {
 
 HelperAnswer notRunning(int error) {
   if (error == ECONNREFUSED)
-    return {.state = "not running", .line = {}, .detail = "nothing listens on 127.0.0.1:27830"};
-  return {.state = "not running", .line = {}, .detail = std::string("cannot connect: ") + std::strerror(error)};
+    return {.state = HelperState::NotRunning, .line = {}, .detail = "nothing listens on " + listenEndpoint()};
+  return {
+      .state = HelperState::NotRunning, .line = {}, .detail = std::string("cannot connect: ") + std::strerror(error)};
 }
 
-HelperAnswer silent() { return {.state = "silent", .line = {}, .detail = "connected, but no line within 2.5 s"}; }
+HelperAnswer silent() {
+  return {.state = HelperState::Silent, .line = {}, .detail = "connected, but no line within 2.5 s"};
+}
 
-HelperAnswer reset() { return {.state = "reset", .line = {}, .detail = "the connection was reset"}; }
+HelperAnswer reset() { return {.state = HelperState::Reset, .line = {}, .detail = "the connection was reset"}; }
 
 // A listener whose queue of connections is full lets a new one wait unanswered.
 HelperAnswer notAccepted() {
-  return {.state = "not accepted", .line = {}, .detail = "the connection was not accepted within 2.5 s"};
+  return {.state = HelperState::NotAccepted, .line = {}, .detail = "the connection was not accepted within 2.5 s"};
 }
+
+static_assert(kMaxClients == 4, "a full helper's detail names the limit in words");
 
 // What arrived before a line feed, the end of the connection, or the deadline.
 HelperAnswer answerFrom(const std::string& received, bool closed) {
   if (received.empty())
-    return closed ? HelperAnswer{.state = "full", .line = {}, .detail = "the helper already serves four clients"}
+    return closed ? HelperAnswer{.state = HelperState::Full,
+                                 .line = {},
+                                 .detail = "the helper already serves four clients"}
                   : silent();
   const std::string line = received.substr(0, received.find('\n') + 1);
-  if (isTelemetryLine(line)) return {.state = "serving", .line = line, .detail = "sent its telemetry line"};
-  return {.state = "not the helper", .line = {}, .detail = "sent " + quoted(received.substr(0, kBytesShown))};
+  if (isTelemetryLine(line)) return {.state = HelperState::Serving, .line = line, .detail = "sent its telemetry line"};
+  return {.state = HelperState::NotTheHelper, .line = {}, .detail = "sent " + quoted(received.substr(0, kBytesShown))};
 }
 
 HelperAnswer askOver(int fd, Clock::time_point deadline) {
   sockaddr_in helper{};
   helper.sin_family = AF_INET;
   helper.sin_port = htons(kPort);
-  helper.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  helper.sin_addr.s_addr = inet_addr(kListenAddress);
   if (fcntl(fd, F_SETFL, O_NONBLOCK) != 0) return notRunning(errno);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&helper), sizeof helper) != 0 && errno != EINPROGRESS)
     return notRunning(errno);
@@ -112,4 +119,17 @@ HelperAnswer askHelper() {
   HelperAnswer answer = askOver(fd, deadline);
   close(fd);
   return answer;
+}
+
+const char* words(HelperState state) {
+  switch (state) {
+    case HelperState::Serving: return "serving";
+    case HelperState::NotRunning: return "not running";
+    case HelperState::Full: return "full";
+    case HelperState::Silent: return "silent";
+    case HelperState::Reset: return "reset";
+    case HelperState::NotAccepted: return "not accepted";
+    case HelperState::NotTheHelper: return "not the helper";
+  }
+  return "";
 }

@@ -24,7 +24,7 @@ const char* className(const ServiceSample& service) {
 const char* cpuSource(const CpuFigure& cpu) { return cpu.fromAllSensors ? "all sensors" : "cpu markers"; }
 
 std::string helperJson(const HelperAnswer& helper) {
-  return ",\n  \"helper\": {\"state\": " + quoted(helper.state) + ", \"line\": " + json(helper.line) +
+  return ",\n  \"helper\": {\"state\": " + quoted(words(helper.state)) + ", \"line\": " + json(helper.line) +
          ", \"detail\": " + quoted(helper.detail) + "}";
 }
 
@@ -44,7 +44,7 @@ std::string reportJson(const SensorSample& sample, const HelperAnswer* helper) {
   for (const ServiceSample& service : sample.services) {
     const char* serviceClass = className(service);
     out += separator + std::string("{\"name\": ") + json(service.name) + ", \"reading\": " + json(service.reading) +
-           ", \"status\": " + quoted(serviceStatus(service)) +
+           ", \"status\": " + quoted(words(serviceStatus(service))) +
            ", \"class\": " + (serviceClass ? quoted(serviceClass) : "null") +
            ", \"cpuMarker\": " + (service.cpuMarker ? quoted(*service.cpuMarker) : "null") + "}";
     separator = ",\n    ";
@@ -59,7 +59,7 @@ std::string reportJson(const SensorSample& sample, const HelperAnswer* helper) {
            ", \"value\": " + (chosen ? jsonValue(accelerator.value) : "null") +
            ", \"type\": " + (chosen ? quoted(valueType(accelerator.value)) : "null") +
            ", \"fraction\": " + (accelerator.fraction ? json(*accelerator.fraction, true) : "null") +
-           ", \"status\": " + quoted(acceleratorStatus(accelerator)) + "}";
+           ", \"status\": " + quoted(words(acceleratorStatus(accelerator))) + "}";
     separator = ",\n    ";
   }
   const auto reading = [](float value, const char* source) {

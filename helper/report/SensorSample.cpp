@@ -3,57 +3,70 @@
 #include <map>
 #include <utility>
 
-#include "Telemetry.h"
 #include "platform/SensorPlatform.h"
+#include "protocol/Telemetry.h"
 
 namespace {
 
-std::vector<ServiceSample> walkServices(ThermalCatalogue& catalogue) {
+struct ServiceWalk {
   std::vector<ServiceSample> services;
+  ThermalCatalogue catalogue;
+};
+
+ServiceWalk walkServices() {
+  ServiceWalk walk;
   std::map<std::string, std::size_t, std::less<>> holders;  // whose reading the catalogue keeps, by name
   platformWalkThermalServices([&](std::optional<std::string_view> name, std::optional<double> reading) {
-    ServiceSample& service = services.emplace_back();
+    ServiceSample& service = walk.services.emplace_back();
     service.reading = reading;
-    service.admission = catalogueOffer(catalogue, name, reading);
+    service.admission = catalogueOffer(walk.catalogue, name, reading);
     if (!name) return;
     service.name = std::string(*name);
     service.cpuMarker = cpuMarkerOf(*name);
     service.gpu = isGpuSensorName(*name);
     if (service.admission != Admission::Stored) return;
-    const auto [holder, first] = holders.try_emplace(*service.name, services.size() - 1);
-    if (!first) services[std::exchange(holder->second, services.size() - 1)].replaced = true;
+    const std::size_t index = walk.services.size() - 1;
+    const auto [holder, first] = holders.try_emplace(*service.name, index);
+    if (!first) walk.services[std::exchange(holder->second, index)].replaced = true;
   });
-  return services;
+  return walk;
 }
 
-std::vector<AcceleratorSample> walkAccelerators(float& utilization) {
+struct AcceleratorWalk {
   std::vector<AcceleratorSample> accelerators;
-  platformWalkAccelerators([&](std::string_view name, const StatsTable* statistics) {
-    AcceleratorSample& accelerator = accelerators.emplace_back();
+  float utilization = 0.0f;
+};
+
+AcceleratorWalk walkAccelerators() {
+  AcceleratorWalk walk;
+  platformWalkAccelerators([&walk](std::string_view name, const StatsTable* statistics) {
+    AcceleratorSample& accelerator = walk.accelerators.emplace_back();
     accelerator.name = name;
     accelerator.hasStatistics = statistics != nullptr;
     if (!statistics) return;
-    utilization = raiseUtilization(utilization, *statistics);
-    if (const auto chosen = utilizationStatistic(*statistics)) {
-      accelerator.statistic = chosen->key;
-      accelerator.named = chosen->named;
-      accelerator.value = chosen->value;
-      accelerator.fraction = utilizationFraction(chosen->value);
-    }
+    const std::optional<UtilizationFigure> figure = utilizationFigure(*statistics);
+    walk.utilization = raiseUtilization(walk.utilization, figure);
+    if (!figure) return;
+    accelerator.statistic = figure->key;
+    accelerator.named = figure->named;
+    accelerator.value = figure->value;
+    accelerator.fraction = figure->fraction;
   });
-  return accelerators;
+  return walk;
 }
 
 }  // namespace
 
 SensorSample takeSensorSample() {
   SensorSample sample;
-  ThermalCatalogue catalogue;
-  sample.services = walkServices(catalogue);
-  sample.cpuTemp = cpuTemperatureOf(catalogue);
-  sample.cpuTempAvg = cpuTemperatureAvgOf(catalogue);
-  sample.gpuTemp = gpuTemperatureOf(catalogue);
-  sample.accelerators = walkAccelerators(sample.gpuUtil);
+  ServiceWalk services = walkServices();
+  sample.services = std::move(services.services);
+  sample.cpuTemp = cpuTemperatureOf(services.catalogue);
+  sample.cpuTempAvg = cpuTemperatureAvgOf(services.catalogue);
+  sample.gpuTemp = gpuTemperatureOf(services.catalogue);
+  AcceleratorWalk accelerators = walkAccelerators();
+  sample.accelerators = std::move(accelerators.accelerators);
+  sample.gpuUtil = accelerators.utilization;
   const TelemetryLine line =
       formatTelemetryLine(sample.cpuTemp.value, sample.cpuTempAvg.value, sample.gpuTemp, sample.gpuUtil);
   sample.line.assign(line.bytes, line.size);

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "GpuStats.h"
-#include "SensorRules.h"
+#include "sensors/TemperatureRules.h"
+#include "sensors/UtilizationRules.h"
 
 // One sample of everything the helper reads, and why each of its readings is
 // what it is: every temperature service with what became of it, every

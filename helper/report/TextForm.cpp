@@ -6,6 +6,7 @@
 #include "JsonForm.h"
 #include "ShortestDecimal.h"
 #include "Statuses.h"
+#include "protocol/Stream.h"
 
 namespace {
 
@@ -32,9 +33,10 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
     std::string verdict = service.cpuMarker ? "CPU, marker \"" + std::string(*service.cpuMarker) + "\"" : "";
     if (service.gpu) verdict += verdict.empty() ? "GPU, marker \"gpu\"" : " and GPU, marker \"gpu\"";
     if (service.name && verdict.empty()) verdict = "other";
-    const std::string status = serviceStatus(service);
-    if (status != "counted") verdict += (verdict.empty() ? "left out: " : "; left out: ") + status;
-    if (status == "out of range") verdict += " (0 or less, 150 or more)";
+    const ServiceStatus status = serviceStatus(service);
+    if (status != ServiceStatus::Counted)
+      verdict += (verdict.empty() ? "left out: " : "; left out: ") + std::string(words(status));
+    if (status == ServiceStatus::OutOfRange) verdict += " (0 or less, 150 or more)";
     out += "  " + padded(service.name ? quoted(*service.name) : "(no name)", 34) + " " +
            padded(service.reading ? shortestDecimal(*service.reading) + " \u00b0C" : "no reading", 12) + " " + verdict +
            "\n";
@@ -42,12 +44,13 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
   out += "\nAccelerators (" + std::to_string(sample.accelerators.size()) + ")\n";
   if (sample.accelerators.empty()) out += "  No accelerator was found.\n";
   for (const AcceleratorSample& accelerator : sample.accelerators) {
-    std::string verdict = acceleratorStatus(accelerator);
+    const AcceleratorStatus status = acceleratorStatus(accelerator);
+    std::string verdict = words(status);
     if (accelerator.statistic) {
       const std::string how = accelerator.named ? "named key" : "found by the scan";
       std::string outcome = accelerator.fraction ? "gives " + shortestDecimal(*accelerator.fraction, true) : verdict;
       if (accelerator.fraction && *accelerator.fraction > 1.0f) outcome += ", capped at 1";
-      if (accelerator.fraction && verdict != "counted") outcome += ", " + verdict;
+      if (accelerator.fraction && status != AcceleratorStatus::Counted) outcome += ", " + verdict;
       verdict = quoted(*accelerator.statistic) + " = " + jsonValue(accelerator.value) + " (" +
                 valueType(accelerator.value) + ", " + how + "): " + outcome;
     }
@@ -63,7 +66,7 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
                 sample.gpuTemp > 0.0f ? "hottest GPU sensor" : "no GPU sensor has a reading",
                 static_cast<double>(sample.gpuUtil));
   out += readings;
-  if (helper) out += "\nHelper on 127.0.0.1:27830\n  " + std::string(helper->state) + ": " + helper->detail + "\n";
+  if (helper) out += "\nHelper on " + listenEndpoint() + "\n  " + words(helper->state) + ": " + helper->detail + "\n";
   if (helper && helper->line) out += "  " + *helper->line;
   return out + "\nThe line the helper would send now:\n" + sample.line;
 }

@@ -11,20 +11,24 @@
 #include "JsonForm.h"
 #include "SensorSample.h"
 #include "TextForm.h"
+#include "protocol/Stream.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: pelagrin-sensors [--json] [--no-helper]\n"
-    "\n"
-    "Takes one sample of the temperature sensors and GPU accelerators as the Pelagrin\n"
-    "helper does, and shows what it found, which of it counted for each of the four\n"
-    "readings and why, and the telemetry line the helper would send now; then asks\n"
-    "the running helper on 127.0.0.1:27830 for one line, waiting at most 2.5 s.\n"
-    "\n"
-    "  --json        the same as one JSON document, for a bug report\n"
-    "  --no-helper   do not ask the running helper\n"
-    "  -h, --help    this help\n";
+std::string usage() {
+  return "usage: pelagrin-sensors [--json] [--no-helper]\n"
+         "\n"
+         "Takes one sample of the temperature sensors and GPU accelerators as the Pelagrin\n"
+         "helper does, and shows what it found, which of it counted for each of the four\n"
+         "readings and why, and the telemetry line the helper would send now; then asks\n"
+         "the running helper on " +
+         listenEndpoint() +
+         " for one line, waiting at most 2.5 s.\n"
+         "\n"
+         "  --json        the same as one JSON document, for a bug report\n"
+         "  --no-helper   do not ask the running helper\n"
+         "  -h, --help    this help\n";
+}
 
 // Writes all of `text` to standard output; a write or flush that fails is an
 // error named on stderr, as coreutils do. A closed pipe still ends quietly,
@@ -46,9 +50,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--no-helper") == 0) {
       askingHelper = false;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      return printed(kUsage);
+      return printed(usage());
     } else {
-      std::fprintf(stderr, "pelagrin-sensors: unknown option \"%s\"\n%s", argv[i], kUsage);
+      std::fprintf(stderr, "pelagrin-sensors: unknown option \"%s\"\n%s", argv[i], usage().c_str());
       return 2;
     }
   }

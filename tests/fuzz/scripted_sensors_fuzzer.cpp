@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "FuzzSupport.h"
-#include "GpuStats.h"
 #include "report/JsonForm.h"
 #include "report/TextForm.h"
+#include "sensors/UtilizationRules.h"
 
 namespace {
 

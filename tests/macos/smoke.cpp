@@ -9,8 +9,8 @@
 #include <optional>
 #include <string_view>
 
-#include "SystemHelper.h"
 #include "platform/SensorPlatform.h"
+#include "sensors/SystemHelper.h"
 
 int main() {
   int services = 0;

@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "ClientTable.h"
+#include "service/ClientTable.h"
 
 // The send phase under a scripted send(): the order in which it serves the
 // table, and what it does with clients whose send fails or falls short.
@@ -15,6 +15,8 @@ std::vector<int> served;
 std::set<int> refusing, shortchanging;
 }  // namespace
 
+// Defined here, this send() interposes on libc's for the whole test binary:
+// the table's sends reach it instead of a socket.
 extern "C" ssize_t send(int fd, const void*, size_t size, int) {
   served.push_back(fd);
   return refusing.count(fd) ? -1 : static_cast<ssize_t>(size - shortchanging.count(fd));

@@ -3,7 +3,7 @@
 #include <clocale>
 #include <string>
 
-#include "Telemetry.h"
+#include "protocol/Telemetry.h"
 
 // How each figure rounds is pinned by the report fixtures, line for line; here,
 // that a user's locale with a decimal comma leaves the line alone.

@@ -14,11 +14,11 @@ bool resolve(void* handle, const char* symbol, Function& out) {
 
 }  // namespace
 
-NvmlSharedLibrary::NvmlSharedLibrary(std::string path) : path_(std::move(path)) {}
+NvmlLibrary::NvmlLibrary(std::string path) : path_(std::move(path)) {}
 
-NvmlSharedLibrary::~NvmlSharedLibrary() { close(); }
+NvmlLibrary::~NvmlLibrary() { close(); }
 
-const NvmlApi* NvmlSharedLibrary::open() {
+const NvmlApi* NvmlLibrary::open() {
   handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) return nullptr;
   if (resolveSymbols()) return &api_;
@@ -26,13 +26,13 @@ const NvmlApi* NvmlSharedLibrary::open() {
   return nullptr;
 }
 
-void NvmlSharedLibrary::close() {
+void NvmlLibrary::close() {
   if (handle_) dlclose(handle_);
   handle_ = nullptr;
   api_ = NvmlApi{};
 }
 
-bool NvmlSharedLibrary::resolveSymbols() {
+bool NvmlLibrary::resolveSymbols() {
   // Optional: older drivers lack the _v3 entry point, and their readings are
   // worth more than the suspend check it makes possible.
   resolve(handle_, "nvmlDeviceGetPciInfo_v3", api_.deviceGetPciInfo);

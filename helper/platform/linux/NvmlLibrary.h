@@ -4,27 +4,19 @@
 
 #include "platform/linux/NvmlApi.h"
 
-// Where the NVML symbol table comes from. `open` gives a table with every
+// The vendor library, loaded at run time: most machines have none, and the
+// helper must run there all the same. `open` gives a table with every
 // required symbol or none, and after none nothing stays loaded; `close` gives
 // the library back.
 class NvmlLibrary {
  public:
-  virtual ~NvmlLibrary() = default;
-  virtual const NvmlApi* open() = 0;
-  virtual void close() = 0;
-};
+  explicit NvmlLibrary(std::string path);
+  ~NvmlLibrary();
+  NvmlLibrary(const NvmlLibrary&) = delete;
+  NvmlLibrary& operator=(const NvmlLibrary&) = delete;
 
-// The vendor library, loaded at run time: most machines have none, and the
-// helper must run there all the same.
-class NvmlSharedLibrary final : public NvmlLibrary {
- public:
-  explicit NvmlSharedLibrary(std::string path);
-  ~NvmlSharedLibrary() override;
-  NvmlSharedLibrary(const NvmlSharedLibrary&) = delete;
-  NvmlSharedLibrary& operator=(const NvmlSharedLibrary&) = delete;
-
-  const NvmlApi* open() override;
-  void close() override;
+  const NvmlApi* open();
+  void close();
 
  private:
   bool resolveSymbols();

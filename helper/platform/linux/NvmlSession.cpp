@@ -2,7 +2,7 @@
 
 #include <utility>
 
-NvmlSession::NvmlSession(NvmlLibrary& library, Clock clock) : library_(library), clock_(std::move(clock)) {}
+NvmlSession::NvmlSession(std::string libraryPath) : library_(std::move(libraryPath)) {}
 
 NvmlSession::~NvmlSession() {
   if (!ready_) return;
@@ -12,9 +12,9 @@ NvmlSession::~NvmlSession() {
 
 const NvmlApi* NvmlSession::api() {
   if (ready_) return ready_;
-  if (lastFailure_ && clock_() - *lastFailure_ < kRetryInterval) return nullptr;
+  if (lastFailure_ && std::chrono::steady_clock::now() - *lastFailure_ < kRetryInterval) return nullptr;
   ready_ = openAndInit();
-  if (!ready_) lastFailure_ = clock_();
+  if (!ready_) lastFailure_ = std::chrono::steady_clock::now();
   return ready_;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/linux/NvmlLibrary.h"
 
@@ -11,10 +11,9 @@
 // incomplete, or init refused) is retried at most once a minute.
 class NvmlSession {
  public:
-  using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr std::chrono::seconds kRetryInterval{60};
 
-  explicit NvmlSession(NvmlLibrary& library, Clock clock = std::chrono::steady_clock::now);
+  explicit NvmlSession(std::string libraryPath);
   ~NvmlSession();
   NvmlSession(const NvmlSession&) = delete;
   NvmlSession& operator=(const NvmlSession&) = delete;
@@ -25,8 +24,7 @@ class NvmlSession {
  private:
   const NvmlApi* openAndInit();
 
-  NvmlLibrary& library_;
-  Clock clock_;
+  NvmlLibrary library_;
   const NvmlApi* ready_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> lastFailure_;
 };

@@ -32,8 +32,6 @@ Directory::~Directory() {
   if (fd_ >= 0) close(fd_);
 }
 
-Directory::Directory(Directory&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
 std::vector<NumberedEntry> numberedEntries(const Directory& directory, std::string_view prefix,
                                            std::string_view suffix) {
   std::vector<NumberedEntry> entries;

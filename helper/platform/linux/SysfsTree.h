@@ -14,10 +14,8 @@ class Directory {
   // Opens `path` relative to the directory `parentFd` (or AT_FDCWD).
   Directory(int parentFd, const char* path);
   ~Directory();
-  Directory(Directory&& other) noexcept;
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
-  Directory& operator=(Directory&&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }

@@ -2,10 +2,10 @@
 
 #include <cstddef>
 
-// The table of connected clients: at most four sockets, packed from slot 0 in
-// order of arrival, all guarded by one mutex private to ClientTable.cpp.
+#include "protocol/Stream.h"
 
-inline constexpr int kMaxClients = 4;
+// The table of connected clients: at most kMaxClients sockets, packed from
+// slot 0 in order of arrival, all guarded by one mutex private to ClientTable.cpp.
 
 // Thread entry: accepts clients on the listening socket (passed as intptr_t) for ever.
 void* acceptThread(void* listenSocket);

@@ -3,7 +3,7 @@
 #include <os/log.h>
 #include <pthread.h>
 
-#include "LogPlatform.h"
+#include "platform/SystemLog.h"
 
 // The unified log stamps its entries itself.
 void systemLogEntry(const char* message, time_t) {

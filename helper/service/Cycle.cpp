@@ -1,7 +1,7 @@
 #include "Cycle.h"
 
 #include "ClientTable.h"
-#include "SystemHelper.h"
+#include "sensors/SystemHelper.h"
 
 TelemetryLine broadcastOneCycle() {
   const float cpuTemp = SystemHelper_getCPUTemperature();

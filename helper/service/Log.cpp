@@ -9,7 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "LogPlatform.h"
+#include "platform/SystemLog.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "ClientTable.h"
 #include "Cycle.h"
 #include "Log.h"
+#include "protocol/Stream.h"
 
 #ifndef PELAGRIN_CYCLE_SECONDS
 #define PELAGRIN_CYCLE_SECONDS 2.0
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr int kPort = 27830;
 constexpr int kListenBacklog = 4;
 constexpr double kCyclePause = PELAGRIN_CYCLE_SECONDS;
 // Long enough for the log threads to write a failed start's two lines, short
@@ -70,7 +70,7 @@ int main(int, char**) {
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
-  address.sin_addr.s_addr = inet_addr("127.0.0.1");
+  address.sin_addr.s_addr = inet_addr(kListenAddress);
   if (bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
     helperLog("[Helper] Failed to bind to port %d (already in use?)", kPort);
     close(listenFd);
@@ -81,7 +81,7 @@ int main(int, char**) {
     close(listenFd);
     return failedStart();
   }
-  helperLog("[Helper] Listening on 127.0.0.1:%d", kPort);
+  helperLog("[Helper] Listening on %s:%d", kListenAddress, kPort);
 
   pthread_t acceptor;
   if (pthread_create(&acceptor, nullptr, acceptThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(listenFd))) !=

@@ -7,7 +7,7 @@
 
 // The rules behind the temperature readings, over a catalogue already taken:
 // one implementation for the helper's readings and for the report that
-// explains them. The utilization's rules are in GpuStats.h.
+// explains them. The utilization's rule is in UtilizationRules.h.
 
 // The CPU marker a sensor name holds, the first in the order they are tried,
 // or none: a CPU sensor is one whose name holds any.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Telemetry.h"
+#include "protocol/Telemetry.h"
 
 // One broadcast cycle without its pause: the four readings in the line's
 // order, one telemetry line, and one send phase to every client. Returns the

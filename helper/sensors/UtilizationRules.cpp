@@ -1,4 +1,4 @@
-#include "GpuStats.h"
+#include "UtilizationRules.h"
 
 #include <array>
 #include <cmath>
@@ -83,12 +83,12 @@ double leadingDecimal(std::string_view text) {
 }  // namespace
 
 // A named key decides even when its value is 0 or not a number at all.
-std::optional<UtilizationStatistic> utilizationStatistic(const StatsTable& statistics) {
-  if (const Statistic* named = namedStatistic(statistics))
-    return UtilizationStatistic{named->first, named->second, true};
-  if (const Statistic* scanned = scannedStatistic(statistics))
-    return UtilizationStatistic{scanned->first, scanned->second, false};
-  return std::nullopt;
+std::optional<UtilizationFigure> utilizationFigure(const StatsTable& statistics) {
+  const Statistic* chosen = namedStatistic(statistics);
+  const bool named = chosen != nullptr;
+  if (!named) chosen = scannedStatistic(statistics);
+  if (!chosen) return std::nullopt;
+  return UtilizationFigure{chosen->first, chosen->second, named, utilizationFraction(chosen->second)};
 }
 
 // A whole number is always a percentage: taken as a fraction, a GPU at 1 %
@@ -107,10 +107,7 @@ std::optional<float> utilizationFraction(const StatValue& value) {
   return u > 1.0f ? u / 100.0f : u;
 }
 
-float raiseUtilization(float maximum, const StatsTable& statistics) {
-  const std::optional<UtilizationStatistic> statistic = utilizationStatistic(statistics);
-  if (!statistic) return maximum;
-  const std::optional<float> fraction = utilizationFraction(statistic->value);
-  if (!fraction) return maximum;
-  return static_cast<float>(std::fmax(maximum, std::fmin(*fraction, 1.0)));
+float raiseUtilization(float maximum, const std::optional<UtilizationFigure>& figure) {
+  if (!figure || !figure->fraction) return maximum;
+  return static_cast<float>(std::fmax(maximum, std::fmin(*figure->fraction, 1.0)));
 }

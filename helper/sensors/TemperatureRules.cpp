@@ -1,28 +1,14 @@
-#include "SystemHelper.h"
+#include "TemperatureRules.h"
 
 #include <array>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "AsciiLower.h"
-#include "GpuStats.h"
-#include "SensorRules.h"
-#include "platform/SensorPlatform.h"
 
 namespace {
 
 constexpr std::array<std::string_view, 6> kCpuMarkers{"soc", "pmu tdie", "cpu", "die", "eacc", "pacc"};
 constexpr std::string_view kGpuMarker = "gpu";
-
-// A fresh snapshot for every reading: nothing is kept from one call to the next.
-ThermalCatalogue readAllThermalSensors() {
-  ThermalCatalogue catalogue;
-  platformWalkThermalServices([&catalogue](std::optional<std::string_view> name, std::optional<double> reading) {
-    catalogueOffer(catalogue, name, reading);
-  });
-  return catalogue;
-}
 
 // Each test lower-cases into `scratch`, a buffer reused across one pass.
 std::optional<std::string_view> cpuMarkerIn(std::string_view name, std::string& scratch) {
@@ -94,17 +80,3 @@ CpuFigure cpuTemperatureAvgOf(const ThermalCatalogue& catalogue) {
 }
 
 float gpuTemperatureOf(const ThermalCatalogue& catalogue) { return hottest(catalogue, isGpuSensor); }
-
-float SystemHelper_getCPUTemperature() { return cpuTemperatureOf(readAllThermalSensors()).value; }
-
-float SystemHelper_getCPUTemperatureAvg() { return cpuTemperatureAvgOf(readAllThermalSensors()).value; }
-
-float SystemHelper_getGPUTemperature() { return gpuTemperatureOf(readAllThermalSensors()); }
-
-float SystemHelper_getGPUUtilization() {
-  float maximum = 0.0f;
-  platformWalkAccelerators([&maximum](std::string_view, const StatsTable* statistics) {
-    if (statistics) maximum = raiseUtilization(maximum, *statistics);
-  });
-  return maximum;
-}

@@ -7,7 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "LogPlatform.h"
+#include "platform/SystemLog.h"
 
 namespace {
 
