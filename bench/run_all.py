@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""bench/run_all.py [RUNS]: builds in $BUILD (default build) and prints the table of
-docs/PERFORMANCE.md: each figure's median over RUNS runs (default 3) beside a reference measured
-side by side. Whatever binds 127.0.0.1:27830, stops helpers (the installer's killall) or mounts
-the fake tree runs in private mount, PID and network namespaces (bench/isolated), where it meets
-no other helper.
+"""Builds the measurements in $BUILD (default: build) and prints the table of docs/PERFORMANCE.md:
+each figure's median over RUNS runs beside a reference measured side by side. Whatever binds
+127.0.0.1:27830, stops helpers (the installer's killall) or mounts the fake tree runs in private
+mount, PID and network namespaces (bench/isolated), where it meets no other helper.
+
+example: BUILD=build-bench bench/run_all.py 5
 """
+import argparse
 import json
 import os
 import re
@@ -120,13 +122,31 @@ def measure(tree):
     return run
 
 
+def runs_wanted():
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    parser.add_argument(
+        "runs",
+        nargs="?",
+        type=int,
+        default=3,
+        metavar="RUNS",
+        help="runs of each measurement (default: 3)",
+    )
+    runs = parser.parse_args().runs
+    if runs < 1:
+        parser.error(f"RUNS must be at least 1, not {runs}")
+    return runs
+
+
 def main():
-    runs = int(sys.argv[1]) if sys.argv[1:] else 3
+    runs = runs_wanted()
     os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     deps = dict(
         os.environ, PELAGRIN_DEPS_EXTRA=os.environ.get("PELAGRIN_DEPS_EXTRA", "") + " bench"
     )
-    subprocess.run("scripts/deps.sh", check=True, env=deps, stdout=sys.stderr)
+    subprocess.run(["scripts/deps.sh"], check=True, env=deps, stdout=sys.stderr)
     configure = ["cmake", "-S", ".", "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
     subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
     targets = "helper_footprint helper_cycle_cpu sensor_readings_bench line_latency_bench"
@@ -146,4 +166,7 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except subprocess.CalledProcessError as failed:  # its own output says why
+        sys.exit(f"run_all: {shlex.join(failed.cmd)} failed with status {failed.returncode}")
