@@ -8,13 +8,16 @@ wrong). A fault is caught (a test fails), MISSED (every test passes: a test is m
 unmatched (its text is not found exactly once) or invalid (the tree does not build with it).
 The exit status is 0 only when every fault chosen was planted and caught.
 
-The copy is HEAD as committed, kept in the working folder with its build between runs, so a
-second run only rebuilds what changed. Commit first: uncommitted work is not in the copy."""
+The copy is HEAD as committed (commit first: uncommitted work is not in it). It stays in the
+working folder with its build, and each run brings it to HEAD by writing only the files that
+differ, so the build redoes only what changed since the last run."""
 
 import argparse
+import fcntl
 import json
 import os
 import shlex
+import shutil
 import signal
 import subprocess
 import sys
@@ -80,32 +83,46 @@ def chosen_faults(parser, path, only):
 
 
 class Copy:
-    """HEAD extracted under the working folder, built there; each command's output in the log."""
+    """HEAD's tree in the working folder, built there; each command's output goes to the log."""
 
     def __init__(self, root, work, jobs):
         self.root = root
         self.commit = git(root, "rev-parse", "HEAD").decode().strip()
-        self.src = work / self.commit[:12] / "src"
-        self.build = work / self.commit[:12] / "build"
-        self.log = work / self.commit[:12] / "log"
-        self.planted = work / self.commit[:12] / "planted"  # names the file while a fault is in it
+        self.src = work / "src"
+        self.build = work / "build"
+        self.log = work / "log"
         self.jobs = jobs
-        if not self.src.is_dir():
-            # Extracted beside it, then renamed: an interrupted extraction leaves no half copy.
-            self.src.parent.mkdir(parents=True, exist_ok=True)
-            partial = Path(tempfile.mkdtemp(dir=self.src.parent))
-            archive = git(root, "archive", self.commit)
-            subprocess.run(["tar", "-x", "-C", partial], input=archive, check=True)
-            partial.rename(self.src)
-        if self.planted.exists():  # a run that was killed left its fault in place
-            self.restore(self.planted.read_text())
+        work.mkdir(parents=True, exist_ok=True)
+        if any(work.iterdir()) and not (work / ".plant-faults").exists():
+            sys.exit(f"plant-faults: {work} holds files of its own: give a new or empty --work")
+        self.lock = open(work / ".plant-faults", "w")  # marks the folder as ours, held while we run
+        try:
+            fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            sys.exit(f"plant-faults: another run works in {work}: give this one its own --work")
+        self.log.write_text("")
+        self.sync(work)
 
-    def committed(self, file):
-        return git(self.root, "show", f"{self.commit}:{file}")
-
-    def restore(self, file):
-        (self.src / file).write_bytes(self.committed(file))
-        self.planted.unlink()
+    def sync(self, work):
+        """Makes the copy HEAD's tree, writing only the files that differ (a fault a killed run
+        left in place among them), so that the build rebuilds only what changed."""
+        fresh = Path(tempfile.mkdtemp(dir=work))
+        try:
+            archive = git(self.root, "archive", self.commit)
+            subprocess.run(["tar", "-x", "-C", fresh], input=archive, check=True)
+            for old in sorted(self.src.rglob("*"), reverse=True):  # children before their folder
+                gone = not (fresh / old.relative_to(self.src)).exists()
+                if gone and old.is_dir():
+                    old.rmdir()
+                elif gone:
+                    old.unlink()
+            for new in fresh.rglob("*"):
+                old = self.src / new.relative_to(fresh)
+                if new.is_file() and not (old.is_file() and old.read_bytes() == new.read_bytes()):
+                    old.parent.mkdir(parents=True, exist_ok=True)
+                    shutil.copy(new, old)
+        finally:
+            shutil.rmtree(fresh)
 
     def run(self, command):
         """The command's exit status; one that runs past the limit is killed with all it started."""
@@ -136,18 +153,18 @@ class Copy:
         return self.run(ctest + shlex.split(ctest_args)) == 0
 
     def verdict(self, fault, ctest_args):
-        original = self.committed(fault["file"]) if (self.src / fault["file"]).is_file() else b""
+        path = self.src / fault["file"]
+        original = path.read_bytes() if path.is_file() else b""
         find = fault["find"].encode()
         if original.count(find) != 1:
             return "unmatched"
-        self.planted.write_text(fault["file"])
-        (self.src / fault["file"]).write_bytes(original.replace(find, fault["replace"].encode()))
+        path.write_bytes(original.replace(find, fault["replace"].encode()))
         try:
             if not self.builds():
                 return "invalid"
             return "MISSED" if self.passes(ctest_args) else "caught"
         finally:
-            self.restore(fault["file"])
+            path.write_bytes(original)
 
 
 def main():
@@ -156,11 +173,13 @@ def main():
     faults = chosen_faults(parser, Path(args.faults or Path(root, "tests/faults.json")), args.only)
     copy = Copy(root, args.work, args.jobs)
     if git(root, "status", "--porcelain", "--untracked-files=no"):
-        print(f"note: uncommitted changes are not in the copy of {copy.commit[:12]}")
-    print(f"working in {copy.log.parent} (the build's and CTest's output: {copy.log})", flush=True)
+        print(f"note: uncommitted changes are not in the copy of {copy.commit[:12]} (HEAD)")
+    print(f"working in {args.work} (the build's and CTest's output: {copy.log})", flush=True)
     started = time.monotonic()
     if not copy.configures() or not copy.builds() or not copy.passes(args.ctest):
-        sys.exit(f"plant-faults: the untouched tree fails to build or to pass: see {copy.log}")
+        sys.exit(
+            f"plant-faults: the untouched tree fails to build, or CTest fails or finds no test: see {copy.log}"
+        )
     print(f"the untouched suite passes in {time.monotonic() - started:.0f} s", flush=True)
     verdicts = {}
     for fault in faults:
