@@ -11,13 +11,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
+inline sockaddr_in helperAddress() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(27830);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// Where the port is taken, the helper started here fails to bind and its
+// clients would measure whatever holds the port, or wait on it: stop at once.
+inline void requireFreePort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const sockaddr_in address = helperAddress();
+  const bool bound = bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const int error = errno;
+  close(probe);
+  if (bound) return;
+  std::fprintf(stderr, "cannot bind 127.0.0.1:27830 (%s): run this in namespaces of its own: bench/isolated COMMAND\n",
+               std::strerror(error));
+  std::exit(1);
+}
+
 class BenchHelper {
  public:
-  explicit BenchHelper(const char* program) : pid_(fork()) {
+  explicit BenchHelper(const char* program) {
+    requireFreePort();
+    pid_ = fork();
     if (pid_ == 0) {
       const int quiet = open("/dev/null", O_WRONLY);
       dup2(quiet, STDERR_FILENO);  // its log would interleave with the figures
@@ -38,20 +68,17 @@ class BenchHelper {
   }
 
  private:
-  pid_t pid_;
+  pid_t pid_ = -1;
 };
 
 class BenchClient {
  public:
   // Connects, retrying for up to five seconds while the helper starts.
   BenchClient() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(27830);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = helperAddress();
     for (int tries = 0; tries < 250 && fd_ < 0; ++tries) {
       const int fd = socket(AF_INET, SOCK_STREAM, 0);
-      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         fd_ = fd;
       } else {
         close(fd);

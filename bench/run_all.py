@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""bench/run_all.py [RUNS]: builds in $BUILD (default build) and prints the table of
-docs/PERFORMANCE.md: each figure's median over RUNS runs (default 3) beside a reference measured
-side by side. Whatever binds 127.0.0.1:27830, stops helpers (the installer's killall) or mounts
-the fake tree runs in private mount, PID and network namespaces, where it meets no other helper.
+"""Builds the measurements in $BUILD (default: build) and prints the table of docs/PERFORMANCE.md:
+each figure's median over RUNS runs beside a reference measured side by side. Whatever binds
+127.0.0.1:27830, stops helpers (the installer's killall) or mounts the fake tree runs in private
+mount, PID and network namespaces (bench/isolated), where it meets no other helper.
+
+example: BUILD=build-bench bench/run_all.py 5
 """
+import argparse
 import json
 import os
 import re
@@ -24,16 +27,16 @@ SAMPLES = 200  # in-process samples of the four readings beside lm-sensors
 TABLE = """\
 | Figure | Median | Reference, same run | Ratio to reference | Target | Command |
 | --- | --- | --- | --- | --- | --- |
-| Helper resident memory after 100 cycles (4 clients, zero readings) | {rss100:.0f} KiB | target: 4,096 KiB | {rss_ratio:.2f} | < 4 MiB | `{BIN}/helper_footprint 4` |
+| Helper resident memory after 100 cycles (4 clients, zero readings) | {rss100:.0f} KiB | target: 4,096 KiB | {rss_ratio:.2f} | < 4 MiB | `bench/isolated {BIN}/helper_footprint 4` |
 | Its growth from cycle 100 to cycle 1,000 | {growth:.0f} KiB | RSS at cycle 100 | {growth_ratio:.3f} | flat | same run |
 | Helper main-thread CPU per cycle, zero readings | {cycle:.1f} µs | bare 10 ms sleep: {sleep:.1f} µs | {cycle_ratio:.2f} | < 50 µs | same run |
 | Four readings, one cycle, 64 sensors on 4 chips: CPU | {readings:.1f} µs | open/read/close floor: {floor:.1f} µs | {readings_ratio:.2f} | ≤ 1.5× floor | `{READINGS_BENCH}` |
 | The same: wall time | {readings_wall:.1f} µs | floor: {floor_wall:.1f} µs | {readings_wall_ratio:.2f} | ≤ 1.5× floor | same run |
-| Helper main-thread CPU per cycle over the same tree (5 ms pause, 1,000 cycles) | {tree_cycle:.1f} µs | open/read/close floor, above: {floor:.1f} µs | {tree_cycle_ratio:.2f} | — | `{BIN}/helper_cycle_cpu 1000` |
+| Helper main-thread CPU per cycle over the same tree (5 ms pause, 1,000 cycles) | {tree_cycle:.1f} µs | open/read/close floor, above: {floor:.1f} µs | {tree_cycle_ratio:.2f} | — | `bench/isolated {BIN}/helper_cycle_cpu 1000` |
 | One line from the end of the pause to 4 clients (readings, format, sends, receives): wall | {line:.1f} µs | bare send + recv of the same bytes: {bare:.1f} µs | {line_ratio:.2f} | — | `{LATENCY_BENCH}` |
-| Installer, first install into an empty HOME: total run time | {first:.3f} s | `sleep 1.5`: {pause:.3f} s | {first_ratio:.3f} | — | `printf '1\\n\\n' \\| HOME=$(mktemp -d) {INSTALLER}`, in private namespaces |
+| Installer, first install into an empty HOME: total run time | {first:.3f} s | `sleep 1.5`: {pause:.3f} s | {first_ratio:.3f} | — | `printf '1\\n\\n' \\| HOME=$(mktemp -d) {INSTALLER}`, under `bench/isolated` |
 | Installer, reinstall over the running helper: total run time | {again:.3f} s | `sleep 1.5`: {pause:.3f} s | {again_ratio:.3f} | — | same run |
-| Four readings over the tree at /sys/class, in the running helper: CPU per sample | {in_process:.1f} µs | `sensors -j`, one sample: {sensors:.0f} µs | {in_process_ratio:.2f} | — | `{BIN}/readings_cpu {SAMPLES}`, `sensors -j`, the tree bound over /sys/class |
+| Four readings over the tree at /sys/class, in the running helper: CPU per sample | {in_process:.1f} µs | `sensors -j`, one sample: {sensors:.0f} µs | {in_process_ratio:.2f} | — | `bench/isolated --tree {BIN}/sensor-tree {BIN}/readings_cpu {SAMPLES}`, `sensors -j` the same way |
 | The same as one process each (start-up included): CPU | {process:.0f} µs | `sensors -j`: {sensors:.0f} µs (`/bin/true`: {start:.0f} µs) | {process_ratio:.2f} | — | `{BIN}/readings_cpu 1`, `sensors -j` |"""
 
 
@@ -47,10 +50,7 @@ def output(command):
 
 def isolated(command, tree=None):
     """Runs command as root in its own mount, PID and network namespaces, loopback up."""
-    mount = f" && mount --bind {shlex.quote(tree)}/class /sys/class" if tree else ""
-    as_root = [] if os.geteuid() == 0 else ["--map-root-user"]
-    unshare = ["unshare", *as_root, "--mount", "--pid", "--fork", "--mount-proc", "--net", "--"]
-    return output(unshare + ["sh", "-c", f'ip link set lo up{mount} && "$@"', "-", *command])
+    return output(["bench/isolated", *(["--tree", tree] if tree else []), *command])
 
 
 def hyperfine(options, commands, tree=None):
@@ -122,13 +122,31 @@ def measure(tree):
     return run
 
 
+def runs_wanted():
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    parser.add_argument(
+        "runs",
+        nargs="?",
+        type=int,
+        default=3,
+        metavar="RUNS",
+        help="runs of each measurement (default: 3)",
+    )
+    runs = parser.parse_args().runs
+    if runs < 1:
+        parser.error(f"RUNS must be at least 1, not {runs}")
+    return runs
+
+
 def main():
-    runs = int(sys.argv[1]) if sys.argv[1:] else 3
+    runs = runs_wanted()
     os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     deps = dict(
         os.environ, PELAGRIN_DEPS_EXTRA=os.environ.get("PELAGRIN_DEPS_EXTRA", "") + " bench"
     )
-    subprocess.run("scripts/deps.sh", check=True, env=deps, stdout=sys.stderr)
+    subprocess.run(["scripts/deps.sh"], check=True, env=deps, stdout=sys.stderr)
     configure = ["cmake", "-S", ".", "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
     subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
     targets = "helper_footprint helper_cycle_cpu sensor_readings_bench line_latency_bench"
@@ -148,4 +166,7 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except subprocess.CalledProcessError as failed:  # its own output says why
+        sys.exit(f"run_all: {shlex.join(failed.cmd)} failed with status {failed.returncode}")
