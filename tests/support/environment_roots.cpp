@@ -18,6 +18,7 @@ const char* required(const char* variable) {
 }  // namespace
 
 const SensorRoots& sensorRoots() {
-  static const SensorRoots roots{.sysfs = required("PELAGRIN_TEST_SYSFS"), .nvmlLibrary = required("PELAGRIN_TEST_NVML")};
+  static const SensorRoots roots{.sysfs = required("PELAGRIN_TEST_SYSFS"),
+                                 .nvmlLibrary = required("PELAGRIN_TEST_NVML")};
   return roots;
 }
