@@ -92,4 +92,4 @@ def test_the_linux_install_tree_works_from_any_prefix(tmp_path):
     (bundle / "Contents/Resources/app.pelagrin.helper.desktop").unlink()
     env = dict(os.environ, HOME=str(tmp_path))
     shown = subprocess.run([program], input="Install\n\n", env=env, capture_output=True, text=True)
-    assert "Could not find the embedded LaunchAgent plist." in shown.stdout, "found the helper"
+    assert "Could not find the embedded autostart entry." in shown.stdout, "found the helper"
