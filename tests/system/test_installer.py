@@ -157,6 +157,23 @@ def test_cancel_the_end_of_input_or_help_changes_nothing(sandbox, case):
     assert sandbox.listing() == before
 
 
+def test_an_endless_answer_line_is_read_in_bounded_memory(sandbox):
+    options = dict(
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=dict(os.environ, HOME=sandbox.home)
+    )
+    with subprocess.Popen([sandbox.installer], **options) as child:
+        child.stdin.write(bytes(64 << 20) + b"\n")  # 64 MiB of what /dev/zero gives
+        child.stdin.flush()
+        shown = b""
+        while b"is not one of the choices" not in shown:
+            shown += child.stdout.read1()
+        status = Path(f"/proc/{child.pid}/status").read_text()
+        child.communicate(b"3\n")
+    peak_kib = int(status.split("VmHWM:")[1].split()[0])
+    assert peak_kib < 32 << 10, "the line was kept whole"
+    assert child.returncode == 2
+
+
 def answer_once(listener):
     connection, _ = listener.accept()
     connection.sendall(b"SSH-2.0-OpenSSH\x1b[2J\r\n")
