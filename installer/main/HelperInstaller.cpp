@@ -24,6 +24,9 @@ struct AgentConventions {
   std::vector<AgentCommand> startCommands;
   // Exits 0 while a helper of this user runs, 1 when none does.
   AgentCommand helperRuns;
+  // Exits 0 when the copied bundle's code signature holds; none where the
+  // system signs no code.
+  std::optional<AgentCommand> signatureCheck;
   const char* missingTemplateText;
   const char* installAgentLead;
   const char* removeAgentLead;
@@ -40,6 +43,7 @@ constexpr const char* kUserDomain = "<userDomain>";
 constexpr const char* kPlistPath = "<plistPath>";
 constexpr const char* kUserId = "<userId>";
 constexpr const char* kBinaryName = "<binaryName>";
+constexpr const char* kBundlePath = "<bundlePath>";
 constexpr const char* kHelperProgram = "<helperProgram>";
 
 // launchd's commands act within the user's own domain, and killall as a user
@@ -55,6 +59,7 @@ const AgentConventions kLaunchdConventions{
                      {"/usr/bin/killall", {kBinaryName}}},
     .startCommands = {{kLaunchctl, {"bootstrap", kUserDomain, kPlistPath}}, {kLaunchctl, {"load", kPlistPath}}},
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
+    .signatureCheck = AgentCommand{"/usr/bin/codesign", {"--verify", "--strict", kBundlePath}},
     .missingTemplateText = "Could not find the embedded LaunchAgent plist.",
     .installAgentLead = "Failed to install LaunchAgent:\n",
     .removeAgentLead = "Failed to remove LaunchAgent:\n",
@@ -71,6 +76,7 @@ const AgentConventions kXdgConventions{
     .stopCommands = {{"/usr/bin/pkill", {"-U", kUserId, "-x", kBinaryName}}},
     .startCommands = {{"/usr/bin/setsid", {"-f", kHelperProgram}}},
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
+    .signatureCheck = std::nullopt,
     .missingTemplateText = "Could not find the embedded autostart entry.",
     .installAgentLead = "Failed to install autostart entry:\n",
     .removeAgentLead = "Failed to remove autostart entry:\n",
@@ -119,6 +125,9 @@ constexpr const char* kSuccessTitle = "Success";
 constexpr const char* kMissingHelperText = "Could not find the embedded helper app in Resources.";
 constexpr const char* kCreateDirectoryLead = "Failed to create directory:\n";
 constexpr const char* kCopyHelperLead = "Failed to copy helper app:\n";
+constexpr const char* kBadSignatureLead = "The copied helper app's code signature is not valid (error ";
+constexpr const char* kBadSignatureAdvice = ").\n\nThe installer may be damaged: download it again.";
+constexpr const char* kDownloadMarkLead = "Failed to clear the helper app's download mark:\n";
 constexpr const char* kRemoveHelperLead = "Failed to remove helper app:\n";
 constexpr const char* kStillThere = "It is still there.";
 constexpr const char* kStartFailureAdvice = ").\n\nTry logging out and back in.";
@@ -206,7 +215,7 @@ Outcome InstallerApp::install() {
   const std::uint32_t userId = platform_.userId();
 
   Failure failure = stopEarlierHelper(userId);
-  if (!failure) failure = placeHelper(*helperSourcePath);
+  if (!failure) failure = placeHelper(*helperSourcePath, userId);
   if (!failure) failure = installAgentFile(*templatePath);
   if (!failure) failure = startHelper(userId);
   if (failure) return showError(*failure);
@@ -225,12 +234,24 @@ InstallerApp::Failure InstallerApp::stopEarlierHelper(std::uint32_t userId) {
   return failure;
 }
 
-InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourcePath) {
+InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourcePath, std::uint32_t userId) {
   if (const FileError error = platform_.createDirectory(installDir_)) return kCreateDirectoryLead + *error;
   // The whole earlier bundle goes, so nothing of an older version survives.
   platform_.removeItem(bundlePath());
   platform_.removeItem(binaryPath());
   if (const FileError error = platform_.copyItem(helperSourcePath, bundlePath())) return kCopyHelperLead + *error;
+  return clearDownloadMark(userId);
+}
+
+// A browser marks every file it downloads, the copy keeps the mark, and launchd
+// refuses to run a marked helper. The mark comes off only a copy whose
+// signature shows it is the helper we shipped.
+InstallerApp::Failure InstallerApp::clearDownloadMark(std::uint32_t userId) {
+  if (conventions_.signatureCheck) {
+    const int status = run(*conventions_.signatureCheck, userId);
+    if (status != 0) return kBadSignatureLead + std::to_string(status) + kBadSignatureAdvice;
+  }
+  if (const FileError error = platform_.removeDownloadMark(bundlePath())) return kDownloadMarkLead + *error;
   return std::nullopt;
 }
 
@@ -276,8 +297,9 @@ InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
 
 int InstallerApp::run(const AgentCommand& command, std::uint32_t userId) {
   const std::map<std::string, std::string> values = {
-      {kAgentTarget, agentTarget(userId)}, {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
-      {kUserId, std::to_string(userId)},   {kBinaryName, binaryName_},        {kHelperProgram, helperProgramPath()}};
+      {kAgentTarget, agentTarget(userId)},  {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
+      {kUserId, std::to_string(userId)},    {kBinaryName, binaryName_},        {kBundlePath, bundlePath()},
+      {kHelperProgram, helperProgramPath()}};
   std::vector<std::string> arguments;
   for (const std::string& argument : command.arguments) {
     const auto value = values.find(argument);

@@ -45,7 +45,8 @@ class InstallerApp {
 
   Outcome install();
   Failure stopEarlierHelper(std::uint32_t userId);
-  Failure placeHelper(const std::string& helperSourcePath);
+  Failure placeHelper(const std::string& helperSourcePath, std::uint32_t userId);
+  Failure clearDownloadMark(std::uint32_t userId);
   Failure installAgentFile(const std::string& templatePath);
   Failure startHelper(std::uint32_t userId);
   Failure proveHelperServes(std::uint32_t userId);

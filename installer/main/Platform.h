@@ -59,6 +59,9 @@ class Platform {
   virtual FileError readTextFile(const std::string& path, std::string& text) = 0;
   // Leaves the target either complete or untouched, and no stray file behind.
   virtual FileError writeTextFileAtomically(const std::string& path, const std::string& text) = 0;
+  // Takes the system's download mark (quarantine) off every file of the tree;
+  // a system that marks nothing has nothing to do.
+  virtual FileError removeDownloadMark(const std::string& path) = 0;
 
   // Runs the program with these arguments, no shell, and returns its status.
   virtual int runShell(const std::string& executable, const std::vector<std::string>& arguments) = 0;

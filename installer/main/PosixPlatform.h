@@ -4,8 +4,8 @@
 
 // The parts of Platform that plain POSIX serves the same way on macOS and on
 // Linux: user id, files, commands, sleep and the loopback. Each front adds its
-// dialogs, its resource lookup, its home folder and its copy of the helper
-// bundle.
+// dialogs, its resource lookup, its home folder, its copy of the helper bundle
+// and its download mark.
 class PosixPlatform : public Platform {
  public:
   std::uint32_t userId() override;

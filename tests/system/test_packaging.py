@@ -12,7 +12,7 @@ SHIPPED = ["helper/PelagrinHelper", "helper/pelagrin-sensors", "HelperInstaller"
 
 
 def mac_build_summary(mac, commands):
-    """Info.plists, compile and link flags, the helper's copy and the smoke test's commands."""
+    """Info.plists, compile and link flags, the helper's copy and the Mac-only tests' commands."""
     text = (mac / "helper/PelagrinHelper.app/Contents/Info.plist").read_text()
     text += (mac / "HelperInstaller.app/Contents/Info.plist").read_text()
     for program in SHIPPED:
@@ -22,8 +22,8 @@ def mac_build_summary(mac, commands):
         text += f"{program}: {flags[1]} {' '.join(frameworks)}\n"
     rules = (mac / "CMakeFiles/HelperInstallerResources.dir/build.make").read_text()
     text += "".join(re.findall(r"^\S+\.stamp: .*\n|ditto .*\n", rules, re.M))
-    text += shlex.join(commands["macos_smoke_test"]) + "\n"
-    text += shlex.join(commands["macos_smoke_leaks"]) + "\n"
+    for test in ["macos_smoke_test", "macos_smoke_leaks", "macos_bundle_copy_test"]:
+        text += shlex.join(commands[test]) + "\n"
     return text.replace(str(SOURCE), "$SOURCE").replace(str(mac), "$BUILD")
 
 

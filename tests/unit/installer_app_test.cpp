@@ -46,6 +46,7 @@ struct Scenario {
   int stop = 1;       // each stop command's status: nothing to stop
   int bootstrap = 0;  // the first start command's status
   int load = 1;
+  int codesign = 0;
   std::deque<int> helperRuns = {1, 0};  // pgrep's answers in turn: none left, then the new one
   PortReply reply = {.connected = true, .received = kLine, .closedByPeer = false};
   std::string failing = "";  // the one request that fails, with "refused"
@@ -95,11 +96,13 @@ struct RecordingPlatform : Platform {
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override {
     return ask("write " + path + "\n" + text);
   }
+  FileError removeDownloadMark(const std::string& path) override { return ask("unmark " + path); }
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override {
     std::string command = "run " + executable;
     for (const std::string& argument : arguments) command += " " + argument;
     ask(command);
     if (executable == "/usr/bin/pgrep") return answerInTurn(scenario.helperRuns);
+    if (executable == "/usr/bin/codesign") return scenario.codesign;
     if (arguments[0] == "bootstrap" || arguments[0] == "-f") return scenario.bootstrap;
     if (arguments[0] == "load") return scenario.load;
     return scenario.stop;
@@ -150,6 +153,8 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-stop-cannot-run", .stop = 127},
       {.name = "install-old-helper-stays", .helperRuns = neverStops},
       {.name = "install-pgrep-fails", .helperRuns = {2}},
+      {.name = "install-signature-broken", .codesign = 1},
+      {.name = "install-mark-stays", .failing = "unmark " + kBundle},
       {.name = "install-helper-stops-at-once", .reply = {}},
       {.name = "install-another-program-answers", .reply = reply(noisy, false)},
       {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false)},
