@@ -15,9 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A helper that was just started binds within milliseconds; a new try this
-// often catches its very first line.
-constexpr auto kRetryPause = std::chrono::milliseconds(10);
+// A helper that was just started binds within milliseconds and sends its
+// first line at once, else a whole cycle later: tries soon after each other
+// at first catch that line, and later ones come less often.
+constexpr auto kFirstRetryPause = std::chrono::milliseconds(1);
+constexpr auto kLongestRetryPause = std::chrono::milliseconds(10);
 
 int millisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -61,9 +63,11 @@ PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBy
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   PortReply reply;
   int fd = -1;
+  auto pause = kFirstRetryPause;
   while ((fd = connectOnce(port, deadline)) < 0) {
-    if (Clock::now() + kRetryPause >= deadline) return reply;
-    std::this_thread::sleep_for(kRetryPause);
+    if (Clock::now() + pause >= deadline) return reply;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause + kFirstRetryPause, kLongestRetryPause);
   }
   reply.connected = true;
   char buffer[256];
