@@ -214,24 +214,22 @@ Outcome InstallerApp::install() {
   if (!templatePath) return showError(conventions_.missingTemplateText);
   const std::uint32_t userId = platform_.userId();
 
-  Failure failure = stopEarlierHelper(userId);
-  if (!failure) failure = placeHelper(*helperSourcePath, userId);
+  // A new helper started beside an old one could not bind, so an old helper
+  // that would not stop ends the install before anything is replaced.
+  if (const Failure failure = stopEarlierHelper(userId)) return showError(*failure);
+  platform_.removeItem(plistPath());  // there may be none
+  Failure failure = placeHelper(*helperSourcePath, userId);
   if (!failure) failure = installAgentFile(*templatePath);
   if (!failure) failure = startHelper(userId);
   if (failure) return showError(*failure);
   return showSuccess(kInstalledText);
 }
 
-// A new helper started beside an old one could not bind, so an old helper
-// that would not stop ends the install before anything is replaced.
 InstallerApp::Failure InstallerApp::stopEarlierHelper(std::uint32_t userId) {
-  Failure failure = runStopCommands(userId);
-  if (failure) return failure;
+  if (const Failure failure = runStopCommands(userId)) return failure;
   // Lets the old process let go of the port and its files before they are replaced.
   platform_.sleepFor(kStopGraceSeconds);
-  failure = awaitHelperGone(userId);
-  if (!failure) platform_.removeItem(plistPath());  // there may be none
-  return failure;
+  return awaitHelperGone(userId);
 }
 
 InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourcePath, std::uint32_t userId) {

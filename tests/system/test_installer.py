@@ -166,7 +166,9 @@ def test_an_endless_answer_line_is_read_in_bounded_memory(sandbox):
         child.stdin.flush()
         shown = b""
         while b"is not one of the choices" not in shown:
-            shown += child.stdout.read1()
+            more = child.stdout.read1()
+            assert more, "the installer ended before it asked again"
+            shown += more
         status = Path(f"/proc/{child.pid}/status").read_text()
         child.communicate(b"3\n")
     peak_kib = int(status.split("VmHWM:")[1].split()[0])
@@ -230,10 +232,7 @@ def test_a_stop_that_cannot_run_is_an_error_and_nothing_starts_over_the_old_help
 
 @pytest.mark.port
 def test_another_users_helper_survives_this_users_install_and_uninstall(sandbox):
-    if (
-        "1001"
-        not in subprocess.run([*OTHER_USER, "id", "-u"], capture_output=True, text=True).stdout
-    ):
+    if subprocess.run([*OTHER_USER, "true"]).returncode != 0:
         pytest.skip("a second uid needs a sandbox that maps several: run the tests as root")
     folder = Path(tempfile.mkdtemp())
     folder.chmod(0o755)
