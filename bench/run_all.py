@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the measurements in $BUILD (default: build) and prints the table of docs/PERFORMANCE.md:
 each figure's median over RUNS runs beside a reference measured side by side. Whatever binds
-127.0.0.1:27830, stops helpers (the installer's killall) or mounts the fake tree runs in private
+127.0.0.1:27830, stops helpers (the installer's pkill) or mounts the fake tree runs in private
 mount, PID and network namespaces (bench/isolated), where it meets no other helper.
 
 example: BUILD=build-bench bench/run_all.py 5
@@ -102,7 +102,7 @@ def measure(tree):
     with tempfile.TemporaryDirectory() as home:
         answers = f"printf '1\\n\\n' | HOME={home} {INSTALLER}"
         install = f"{answers} | grep -F 'Sensor Helper installed and running!'"
-        empty_home = f"killall -q PelagrinHelper; rm -rf {home} && mkdir {home}"
+        empty_home = f"pkill -x PelagrinHelper; rm -rf {home} && mkdir {home}"
         options = ["--runs=5", "--output=pipe", "--prepare=:", f"--prepare={empty_home}"]
         results = hyperfine(options + ["--prepare=:"], ["sleep 1.5", install, install])
     pause, first, again = (result["median"] for result in results)

@@ -30,7 +30,7 @@ set_target_properties(HelperInstaller PROPERTIES
   MACOSX_BUNDLE_INFO_PLIST ${PELAGRIN_PACKAGING_DIR}/HelperInstaller-Info.plist.in)
 target_compile_options(HelperInstaller PRIVATE -fobjc-arc)
 target_link_libraries(HelperInstaller PRIVATE
-  pelagrin_installer_core pelagrin_warnings "-framework AppKit" "-framework Foundation")
+  pelagrin_installer_macos pelagrin_warnings "-framework AppKit" "-framework Foundation")
 
 # Copy the built helper bundle and the LaunchAgent template into the
 # installer's Resources. This is a separate step, not a POST_BUILD of the

@@ -26,3 +26,7 @@ file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
 list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${link}")
 ]] @ONLY)
 install(SCRIPT ${CMAKE_CURRENT_BINARY_DIR}/link_installer_command.cmake)
+
+# What the installer runs, named where it is installed: nothing checks for
+# these until a user installs the helper.
+install(CODE [[message(STATUS "HelperInstaller needs at run time: /usr/bin/pkill and /usr/bin/pgrep (procps), /usr/bin/setsid (util-linux)")]])

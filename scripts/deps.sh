@@ -37,8 +37,8 @@ packages=(
   clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux
   shellcheck                       # linting packaging/sign.sh
   valgrind                         # the helper under memcheck
-  psmisc                           # killall, used by the Linux installer
-  util-linux                       # setsid, unshare: namespaces for the process tests
+  procps                           # pkill and pgrep, used by the Linux installer
+  util-linux                       # setsid, used by it too; unshare, setpriv: the process tests
   iproute2                         # loopback up in each test's network namespace
   locales                          # a comma-decimal locale for the telemetry-line test
   clang-format black               # the formatters CI holds every source to

@@ -1,44 +1,111 @@
 #include "HelperInstaller.h"
 
+#include <map>
+#include <regex>
+
 #include "TemplateFill.h"
+
+// A program and its arguments. An argument that names a value of the run
+// ("<plistPath>", "<userId>", ...) is replaced by that value, whole.
+struct AgentCommand {
+  std::string executable;
+  std::vector<std::string> arguments;
+};
+
+struct AgentConventions {
+  const char* installDirSuffix;  // relative to the home folder, as plistDirSuffix
+  const char* plistDirSuffix;
+  const char* plistName;
+  const char* templateType;
+  TemplateFormat templateFormat;
+  // Each stops the helper its own way; there is often nothing to stop.
+  std::vector<AgentCommand> stopCommands;
+  // Tried in order until one succeeds.
+  std::vector<AgentCommand> startCommands;
+  // Exits 0 while a helper of this user runs, 1 when none does.
+  AgentCommand helperRuns;
+  // Exits 0 when the copied bundle's code signature holds; none where the
+  // system signs no code.
+  std::optional<AgentCommand> signatureCheck;
+  const char* missingTemplateText;
+  const char* installAgentLead;
+  const char* removeAgentLead;
+  const char* startFailureLead;
+};
 
 namespace {
 
 constexpr const char* kLaunchctl = "/bin/launchctl";
-constexpr const char* kKillall = "/usr/bin/killall";
-constexpr const char* kSetsid = "/usr/bin/setsid";
+constexpr const char* kPgrep = "/usr/bin/pgrep";
+
+constexpr const char* kAgentTarget = "<agentTarget>";
+constexpr const char* kUserDomain = "<userDomain>";
+constexpr const char* kPlistPath = "<plistPath>";
+constexpr const char* kUserId = "<userId>";
+constexpr const char* kBinaryName = "<binaryName>";
+constexpr const char* kBundlePath = "<bundlePath>";
+constexpr const char* kHelperProgram = "<helperProgram>";
+
+// launchd's commands act within the user's own domain, and killall as a user
+// can signal only the user's own processes.
+const AgentConventions kLaunchdConventions{
+    .installDirSuffix = "/Library/Application Support/Pelagrin",
+    .plistDirSuffix = "/Library/LaunchAgents",
+    .plistName = "app.pelagrin.helper.plist",
+    .templateType = "plist",
+    .templateFormat = TemplateFormat::PropertyList,
+    .stopCommands = {{kLaunchctl, {"bootout", kAgentTarget}},
+                     {kLaunchctl, {"unload", kPlistPath}},
+                     {"/usr/bin/killall", {kBinaryName}}},
+    .startCommands = {{kLaunchctl, {"bootstrap", kUserDomain, kPlistPath}}, {kLaunchctl, {"load", kPlistPath}}},
+    .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
+    .signatureCheck = AgentCommand{"/usr/bin/codesign", {"--verify", "--strict", kBundlePath}},
+    .missingTemplateText = "Could not find the embedded LaunchAgent plist.",
+    .installAgentLead = "Failed to install LaunchAgent:\n",
+    .removeAgentLead = "Failed to remove LaunchAgent:\n",
+    .startFailureLead = "Helper installed but failed to start (launchctl error ",
+};
+
+// pkill -U stops only the processes of this real user id, even for root.
+const AgentConventions kXdgConventions{
+    .installDirSuffix = "/.local/share/Pelagrin",
+    .plistDirSuffix = "/.config/autostart",
+    .plistName = "app.pelagrin.helper.desktop",
+    .templateType = "desktop",
+    .templateFormat = TemplateFormat::DesktopEntry,
+    .stopCommands = {{"/usr/bin/pkill", {"-U", kUserId, "-x", kBinaryName}}},
+    .startCommands = {{"/usr/bin/setsid", {"-f", kHelperProgram}}},
+    .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
+    .signatureCheck = std::nullopt,
+    .missingTemplateText = "Could not find the embedded autostart entry.",
+    .installAgentLead = "Failed to install autostart entry:\n",
+    .removeAgentLead = "Failed to remove autostart entry:\n",
+    .startFailureLead = "Helper installed but failed to start (error ",
+};
+
+const AgentConventions& conventionsFor(AgentSystem system) {
+  return system == AgentSystem::Launchd ? kLaunchdConventions : kXdgConventions;
+}
 
 constexpr const char* kTemplateBaseName = "app.pelagrin.helper";
 constexpr const char* kBundleType = "app";
 // Finder's record of how a folder was last shown, left in any folder it opened.
 constexpr const char* kFinderMetadata = ".DS_Store";
 constexpr double kStopGraceSeconds = 1.5;
+// A helper may take a moment to go once told to stop: checked at once, then
+// every quarter second, for the same grace in all.
+constexpr int kStopChecks = 7;
+constexpr double kStopCheckSeconds = 0.25;
+constexpr int kHelperRuns = 0;
+constexpr int kNoHelperRuns = 1;
 
-// Where each agent system keeps things, relative to the home folder.
-struct AgentConventions {
-  const char* installDirSuffix;
-  const char* plistDirSuffix;
-  const char* plistName;
-  const char* templateType;
-  TemplateFormat templateFormat;
-  const char* startFailureLead;
-};
-
-constexpr AgentConventions kLaunchdConventions{"/Library/Application Support/Pelagrin",
-                                               "/Library/LaunchAgents",
-                                               "app.pelagrin.helper.plist",
-                                               "plist",
-                                               TemplateFormat::PropertyList,
-                                               "Helper installed but failed to start (launchctl error "};
-
-constexpr AgentConventions kXdgConventions{
-    "/.local/share/Pelagrin",      "/.config/autostart",
-    "app.pelagrin.helper.desktop", "desktop",
-    TemplateFormat::DesktopEntry,  "Helper installed but failed to start (error "};
-
-const AgentConventions& conventionsFor(AgentSystem system) {
-  return system == AgentSystem::Launchd ? kLaunchdConventions : kXdgConventions;
-}
+constexpr std::uint16_t kHelperPort = 27830;
+// The helper sends a line every 2 s, the first as soon as it listens; a client
+// that connects just after a send waits a whole cycle.
+constexpr int kFirstLineSeconds = 5;
+// A telemetry line is under 100 bytes.
+constexpr std::size_t kReplyBytes = 256;
+constexpr std::size_t kShownBytes = 80;
 
 constexpr const char* kPromptTitle = "Pelagrin Sensor Helper";
 constexpr const char* kPromptText =
@@ -56,28 +123,63 @@ constexpr const char* kUninstallErrorTitle = "Uninstall Failed";
 constexpr const char* kSuccessTitle = "Success";
 
 constexpr const char* kMissingHelperText = "Could not find the embedded helper app in Resources.";
-constexpr const char* kMissingTemplateText = "Could not find the embedded LaunchAgent plist.";
 constexpr const char* kCreateDirectoryLead = "Failed to create directory:\n";
 constexpr const char* kCopyHelperLead = "Failed to copy helper app:\n";
-constexpr const char* kInstallAgentLead = "Failed to install LaunchAgent:\n";
-constexpr const char* kRemoveAgentLead = "Failed to remove LaunchAgent:\n";
+constexpr const char* kBadSignatureLead = "The copied helper app's code signature is not valid (error ";
+constexpr const char* kBadSignatureAdvice = ").\n\nThe installer may be damaged: download it again.";
+constexpr const char* kDownloadMarkLead = "Failed to clear the helper app's download mark:\n";
 constexpr const char* kRemoveHelperLead = "Failed to remove helper app:\n";
 constexpr const char* kStillThere = "It is still there.";
 constexpr const char* kStartFailureAdvice = ").\n\nTry logging out and back in.";
+constexpr const char* kStopCannotRunLead = "Could not stop the running helper: ";
+constexpr const char* kNothingListensText =
+    "Helper installed but not running: nothing listens on 127.0.0.1:27830.\n\nIt stopped at once or never started.";
+constexpr const char* kAnotherHelperText =
+    "Helper installed but not running: another helper, most likely another user's, already serves "
+    "127.0.0.1:27830.";
+constexpr const char* kAnotherProgramLead =
+    "Helper installed but not running: another program holds 127.0.0.1:27830. It answered \"";
+constexpr const char* kFourClientsText =
+    "Helper installed, but 127.0.0.1:27830 turned the connection away at once: the helper there already "
+    "serves four clients.";
+constexpr const char* kSilentLead = "Helper installed, but the program on 127.0.0.1:27830 sent no line within ";
 constexpr const char* kInstalledText =
     "Sensor Helper installed and running!\n\nPelagrin will detect it within a few seconds and switch to real CPU "
     "temperature and GPU utilization.";
 constexpr const char* kUninstalledText =
     "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal state gauges.";
 
+// The helper's line exactly, each figure as printf's %.1f or %.3f writes it.
+bool isTelemetryLine(const std::string& line) {
+  static const std::regex kLine(
+      R"(\{"cpuTemp":-?\d+\.\d,"cpuTempAvg":-?\d+\.\d,"gpuTemp":-?\d+\.\d,"gpuUtil":-?\d+\.\d{3}\}\n)");
+  return std::regex_match(line, kLine);
+}
+
+// Another program's first bytes, with every byte a terminal or an alert could
+// act on, or fail to show, written as \xHH.
+std::string shownSafely(const std::string& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (const char byte : bytes.substr(0, kShownBytes)) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code >= 0x20 && code < 0x7f && code != '\\') {
+      shown += byte;
+    } else {
+      shown += {'\\', 'x', kHex[code >> 4], kHex[code & 0xf]};
+    }
+  }
+  return bytes.size() > kShownBytes ? shown + "..." : shown;
+}
+
 }  // namespace
 
 InstallerApp::InstallerApp(Platform& platform, AgentSystem system)
     : platform_(platform),
-      system_(system),
-      installDir_(platform.homeDirectory() + conventionsFor(system).installDirSuffix),
-      plistDir_(platform.homeDirectory() + conventionsFor(system).plistDirSuffix),
-      plistName_(conventionsFor(system).plistName),
+      conventions_(conventionsFor(system)),
+      installDir_(platform.homeDirectory() + conventions_.installDirSuffix),
+      plistDir_(platform.homeDirectory() + conventions_.plistDirSuffix),
+      plistName_(conventions_.plistName),
       binaryName_("PelagrinHelper"),
       bundleName_("PelagrinHelper.app") {}
 
@@ -90,7 +192,7 @@ std::string InstallerApp::helperProgramPath() const { return bundlePath() + "/Co
 
 bool InstallerApp::isInstalled() { return platform_.fileExists(bundlePath()) || platform_.fileExists(binaryPath()); }
 
-void InstallerApp::applicationDidFinishLaunching() {
+Outcome InstallerApp::applicationDidFinishLaunching() {
   const bool installed = isInstalled();
   Alert prompt{kPromptTitle, kPromptText, AlertStyle::Informational, {}};
   prompt.addButton(installed ? "Reinstall" : "Install");
@@ -99,120 +201,159 @@ void InstallerApp::applicationDidFinishLaunching() {
   prompt.buttons[1].enabled = installed;
 
   switch (platform_.runModal(prompt)) {
-    case kAlertFirstButtonReturn: install(); break;
-    case kAlertSecondButtonReturn: uninstall(); break;
-    default: break;
+    case kAlertFirstButtonReturn: return install();
+    case kAlertSecondButtonReturn: return uninstall();
+    default: return Outcome::NothingChosen;
   }
 }
 
-void InstallerApp::install() {
+Outcome InstallerApp::install() {
   const auto helperSourcePath = platform_.pathForResource(binaryName_, kBundleType);
-  if (!helperSourcePath) {
-    showError(kMissingHelperText);
-    return;
-  }
-  const auto templatePath = platform_.pathForResource(kTemplateBaseName, conventionsFor(system_).templateType);
-  if (!templatePath) {
-    showError(kMissingTemplateText);
-    return;
-  }
+  if (!helperSourcePath) return showError(kMissingHelperText);
+  const auto templatePath = platform_.pathForResource(kTemplateBaseName, conventions_.templateType);
+  if (!templatePath) return showError(conventions_.missingTemplateText);
   const std::uint32_t userId = platform_.userId();
 
-  stopEarlierHelper(userId);
-  if (!placeHelper(*helperSourcePath) || !installAgentFile(*templatePath)) return;
-
-  const int startStatus = startAgent(userId);
-  if (startStatus == 0) {
-    showSuccess(kInstalledText);
-  } else {
-    showError(startFailureText(startStatus));
-  }
+  // A new helper started beside an old one could not bind, so an old helper
+  // that would not stop ends the install before anything is replaced.
+  if (const Failure failure = stopEarlierHelper(userId)) return showError(*failure);
+  platform_.removeItem(plistPath());  // there may be none
+  Failure failure = placeHelper(*helperSourcePath, userId);
+  if (!failure) failure = installAgentFile(*templatePath);
+  if (!failure) failure = startHelper(userId);
+  if (failure) return showError(*failure);
+  return showSuccess(kInstalledText);
 }
 
-// Best effort: there may be nothing to stop or remove.
-void InstallerApp::stopEarlierHelper(std::uint32_t userId) {
-  stopHelper(userId);
-  platform_.removeItem(plistPath());
+InstallerApp::Failure InstallerApp::stopEarlierHelper(std::uint32_t userId) {
+  if (const Failure failure = runStopCommands(userId)) return failure;
   // Lets the old process let go of the port and its files before they are replaced.
   platform_.sleepFor(kStopGraceSeconds);
+  return awaitHelperGone(userId);
 }
 
-bool InstallerApp::placeHelper(const std::string& helperSourcePath) {
-  if (const FileError error = platform_.createDirectory(installDir_)) {
-    showError(kCreateDirectoryLead + *error);
-    return false;
-  }
+InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourcePath, std::uint32_t userId) {
+  if (const FileError error = platform_.createDirectory(installDir_)) return kCreateDirectoryLead + *error;
   // The whole earlier bundle goes, so nothing of an older version survives.
   platform_.removeItem(bundlePath());
   platform_.removeItem(binaryPath());
-  if (const FileError error = platform_.copyItem(helperSourcePath, bundlePath())) {
-    showError(kCopyHelperLead + *error);
-    return false;
-  }
-  return true;
+  if (const FileError error = platform_.copyItem(helperSourcePath, bundlePath())) return kCopyHelperLead + *error;
+  return clearDownloadMark(userId);
 }
 
-bool InstallerApp::installAgentFile(const std::string& templatePath) {
+// A browser marks every file it downloads, the copy keeps the mark, and launchd
+// refuses to run a marked helper. The mark comes off only a copy whose
+// signature shows it is the helper we shipped.
+InstallerApp::Failure InstallerApp::clearDownloadMark(std::uint32_t userId) {
+  if (conventions_.signatureCheck) {
+    const int status = run(*conventions_.signatureCheck, userId);
+    if (status != 0) return kBadSignatureLead + std::to_string(status) + kBadSignatureAdvice;
+  }
+  if (const FileError error = platform_.removeDownloadMark(bundlePath())) return kDownloadMarkLead + *error;
+  return std::nullopt;
+}
+
+InstallerApp::Failure InstallerApp::installAgentFile(const std::string& templatePath) {
   std::string text;
   std::string filled;
   FileError error = platform_.readTextFile(templatePath, text);
-  if (!error) error = fillInstallPath(text, installDir_, conventionsFor(system_).templateFormat, filled);
+  if (!error) error = fillInstallPath(text, installDir_, conventions_.templateFormat, filled);
   if (!error) error = platform_.createDirectory(plistDir_);
   if (!error) error = platform_.writeTextFileAtomically(plistPath(), filled);
-  if (error) showError(kInstallAgentLead + *error);
-  return !error;
+  if (error) return conventions_.installAgentLead + *error;
+  return std::nullopt;
 }
 
-// The statuses say nothing useful: there is often no helper to stop.
-void InstallerApp::stopHelper(std::uint32_t userId) {
-  for (const Command& command : stopCommands(userId)) platform_.runShell(command.executable, command.arguments);
-}
-
-int InstallerApp::startAgent(std::uint32_t userId) {
+InstallerApp::Failure InstallerApp::startHelper(std::uint32_t userId) {
   int status = 0;
-  for (const Command& command : startCommands(userId)) {
-    status = platform_.runShell(command.executable, command.arguments);
+  for (const AgentCommand& command : conventions_.startCommands) {
+    status = run(command, userId);
     if (status == 0) break;
   }
-  return status;
+  if (status != 0) return conventions_.startFailureLead + std::to_string(status) + kStartFailureAdvice;
+  return proveHelperServes(userId);
 }
 
-std::vector<InstallerApp::Command> InstallerApp::stopCommands(std::uint32_t userId) const {
-  if (system_ == AgentSystem::XdgAutostart) return {{kKillall, {binaryName_}}};
-  return {
-      {kLaunchctl, {"bootout", agentTarget(userId)}}, {kLaunchctl, {"unload", plistPath()}}, {kKillall, {binaryName_}}};
+// launchctl and setsid only say that the helper was handed over; it may still
+// exit at once (the port taken, a home that cannot run programs). Its own
+// line on the port, while a helper of this user runs, is the proof.
+InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
+  const PortReply reply = platform_.readLoopbackLine(kHelperPort, kFirstLineSeconds, kReplyBytes);
+  if (!reply.connected) return kNothingListensText;
+  // Up to the first line feed, with it; nothing where none came.
+  if (isTelemetryLine(reply.received.substr(0, reply.received.find('\n') + 1))) {
+    const int status = run(conventions_.helperRuns, userId);
+    if (status == kHelperRuns) return std::nullopt;
+    if (status == kNoHelperRuns) return kAnotherHelperText;
+    return cannotTellWhetherHelperRuns(status);
+  }
+  if (!reply.received.empty()) return kAnotherProgramLead + shownSafely(reply.received) + "\".";
+  // The helper closes a fifth client at once, without a word.
+  if (reply.closedByPeer) return kFourClientsText;
+  return kSilentLead + std::to_string(kFirstLineSeconds) + " seconds of its start.";
 }
 
-std::vector<InstallerApp::Command> InstallerApp::startCommands(std::uint32_t userId) const {
-  if (system_ == AgentSystem::XdgAutostart) return {{kSetsid, {"-f", helperProgramPath()}}};
-  return {{kLaunchctl, {"bootstrap", userDomain(userId), plistPath()}}, {kLaunchctl, {"load", plistPath()}}};
+int InstallerApp::run(const AgentCommand& command, std::uint32_t userId) {
+  const std::map<std::string, std::string> values = {
+      {kAgentTarget, agentTarget(userId)},  {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
+      {kUserId, std::to_string(userId)},    {kBinaryName, binaryName_},        {kBundlePath, bundlePath()},
+      {kHelperProgram, helperProgramPath()}};
+  std::vector<std::string> arguments;
+  for (const std::string& argument : command.arguments) {
+    const auto value = values.find(argument);
+    arguments.push_back(value == values.end() ? argument : value->second);
+  }
+  return platform_.runShell(command.executable, arguments);
 }
 
-std::string InstallerApp::startFailureText(int status) const {
-  return conventionsFor(system_).startFailureLead + std::to_string(status) + kStartFailureAdvice;
+// Nothing to stop is the usual case; only a command that could not run at all fails.
+InstallerApp::Failure InstallerApp::runStopCommands(std::uint32_t userId) {
+  for (const AgentCommand& command : conventions_.stopCommands) {
+    if (run(command, userId) == kCannotStartStatus) {
+      return kStopCannotRunLead + command.executable + " could not be run.";
+    }
+  }
+  return std::nullopt;
 }
 
-void InstallerApp::uninstall() {
+InstallerApp::Failure InstallerApp::awaitHelperGone(std::uint32_t userId) {
+  for (int check = 1;; ++check) {
+    const int status = run(conventions_.helperRuns, userId);
+    if (status == kNoHelperRuns) return std::nullopt;
+    if (status != kHelperRuns) return cannotTellWhetherHelperRuns(status);
+    if (check == kStopChecks) {
+      return binaryName_ + " of user " + std::to_string(userId) + " is still running: it would not stop.";
+    }
+    platform_.sleepFor(kStopCheckSeconds);
+  }
+}
+
+InstallerApp::Failure InstallerApp::cannotTellWhetherHelperRuns(int status) const {
+  return "Could not tell whether " + binaryName_ + " runs (" + conventions_.helperRuns.executable + " error " +
+         std::to_string(status) + ").";
+}
+
+Outcome InstallerApp::uninstall() {
   const std::uint32_t userId = platform_.userId();
-  if (!confirmUninstall()) return;
+  if (!confirmUninstall()) return Outcome::NothingChosen;
 
-  // Best effort: whatever is already gone is simply skipped.
-  stopHelper(userId);
+  // Best effort: whatever is already gone is simply skipped, and the files go
+  // even where the helper would not stop.
+  Failure stopFailure = runStopCommands(userId);
+  if (!stopFailure) stopFailure = awaitHelperGone(userId);
   const FileError agentError = platform_.removeItem(plistPath());
   const FileError bundleError = platform_.removeItem(bundlePath());
   const FileError binaryError = platform_.removeItem(binaryPath());
   removeInstallDirIfUnused();
-  // The agent file would bring the helper back at the next login, and either
-  // helper keeps it counted as installed.
+  // A running helper still serves; the agent file would bring it back at the
+  // next login, and either helper keeps it counted as installed.
+  if (stopFailure) return showUninstallError(*stopFailure);
   if (!platform_.isGone(plistPath())) {
-    showUninstallError(kRemoveAgentLead + agentError.value_or(kStillThere));
-  } else if (!platform_.isGone(bundlePath())) {
-    showUninstallError(kRemoveHelperLead + bundleError.value_or(kStillThere));
-  } else if (!platform_.isGone(binaryPath())) {
-    showUninstallError(kRemoveHelperLead + binaryError.value_or(kStillThere));
-  } else {
-    showSuccess(kUninstalledText);
+    return showUninstallError(conventions_.removeAgentLead + agentError.value_or(kStillThere));
   }
+  if (!platform_.isGone(bundlePath())) return showUninstallError(kRemoveHelperLead + bundleError.value_or(kStillThere));
+  if (!platform_.isGone(binaryPath())) return showUninstallError(kRemoveHelperLead + binaryError.value_or(kStillThere));
+  return showSuccess(kUninstalledText);
 }
 
 // The folder is also the Pelagrin app's own support folder: only what the
@@ -232,14 +373,17 @@ bool InstallerApp::confirmUninstall() {
   return platform_.runModal(confirmation) == kAlertFirstButtonReturn;
 }
 
-void InstallerApp::showError(const std::string& message) {
+Outcome InstallerApp::showError(const std::string& message) {
   platform_.runModal(Alert{kErrorTitle, message, AlertStyle::Critical, {}});
+  return Outcome::Failed;
 }
 
-void InstallerApp::showUninstallError(const std::string& message) {
+Outcome InstallerApp::showUninstallError(const std::string& message) {
   platform_.runModal(Alert{kUninstallErrorTitle, message, AlertStyle::Critical, {}});
+  return Outcome::Failed;
 }
 
-void InstallerApp::showSuccess(const std::string& message) {
+Outcome InstallerApp::showSuccess(const std::string& message) {
   platform_.runModal(Alert{kSuccessTitle, message, AlertStyle::Informational, {}});
+  return Outcome::Done;
 }

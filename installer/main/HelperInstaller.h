@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "Platform.h"
 
@@ -10,20 +10,27 @@
 // an XDG autostart entry on the Linux stand-in.
 enum class AgentSystem { Launchd, XdgAutostart };
 
+// How a run ended, as the process's exit status: the chosen action succeeded,
+// it failed (an error alert said why), or nothing was chosen.
+enum class Outcome { Done = 0, Failed = 1, NothingChosen = 2 };
+
+// Where one agent system keeps things, its commands and its words.
+struct AgentConventions;
+struct AgentCommand;
+
 // The installer: the installation layout, the launch prompt, and the install
 // and uninstall procedures with every message they show. One per run.
 class InstallerApp {
  public:
   InstallerApp(Platform& platform, AgentSystem system);
 
-  // Asks once what to do and does it; the caller ends the application afterwards.
-  void applicationDidFinishLaunching();
+  // Asks once what to do and does it; the caller then ends the application
+  // with the outcome as its exit status.
+  Outcome applicationDidFinishLaunching();
 
  private:
-  struct Command {
-    std::string executable;
-    std::vector<std::string> arguments;
-  };
+  // The text of the error alert; none where the step succeeded.
+  using Failure = std::optional<std::string>;
 
   std::string bundlePath() const;
   std::string binaryPath() const;
@@ -36,27 +43,29 @@ class InstallerApp {
   // The bundle counts first, then a bare helper program; the agent file does not.
   bool isInstalled();
 
-  void install();
-  bool placeHelper(const std::string& helperSourcePath);
-  bool installAgentFile(const std::string& templatePath);
-  void uninstall();
+  Outcome install();
+  Failure stopEarlierHelper(std::uint32_t userId);
+  Failure placeHelper(const std::string& helperSourcePath, std::uint32_t userId);
+  Failure clearDownloadMark(std::uint32_t userId);
+  Failure installAgentFile(const std::string& templatePath);
+  Failure startHelper(std::uint32_t userId);
+  Failure proveHelperServes(std::uint32_t userId);
+  Outcome uninstall();
   void removeInstallDirIfUnused();
   bool confirmUninstall();
 
-  std::vector<Command> stopCommands(std::uint32_t userId) const;
-  // Tried in order until one succeeds.
-  std::vector<Command> startCommands(std::uint32_t userId) const;
-  void stopHelper(std::uint32_t userId);
-  void stopEarlierHelper(std::uint32_t userId);
-  int startAgent(std::uint32_t userId);
-  std::string startFailureText(int status) const;
+  // Runs a command of the conventions with this run's values filled in.
+  int run(const AgentCommand& command, std::uint32_t userId);
+  Failure runStopCommands(std::uint32_t userId);
+  Failure awaitHelperGone(std::uint32_t userId);
+  Failure cannotTellWhetherHelperRuns(int status) const;
 
-  void showError(const std::string& message);
-  void showUninstallError(const std::string& message);
-  void showSuccess(const std::string& message);
+  Outcome showError(const std::string& message);
+  Outcome showUninstallError(const std::string& message);
+  Outcome showSuccess(const std::string& message);
 
   Platform& platform_;
-  const AgentSystem system_;
+  const AgentConventions& conventions_;
   const std::string installDir_;
   const std::string plistDir_;
   const std::string plistName_;

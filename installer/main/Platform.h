@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,18 @@
 // The description of a failed file operation, in the platform's words; empty
 // when the operation succeeded.
 using FileError = std::optional<std::string>;
+
+// runShell's status for a program that could not be started at all, as a shell's.
+inline constexpr int kCannotStartStatus = 127;
+
+// What a client of a loopback port met: whether it got connected, the bytes
+// that came (up to the first line feed, the peer's close, the byte limit or
+// the deadline, whichever came first), and whether the peer closed.
+struct PortReply {
+  bool connected = false;
+  std::string received;
+  bool closedByPeer = false;
+};
 
 // Everything the installer needs from the system it runs on. Implementations
 // only report facts and carry out requests; every decision lives in InstallerApp.
@@ -46,8 +59,15 @@ class Platform {
   virtual FileError readTextFile(const std::string& path, std::string& text) = 0;
   // Leaves the target either complete or untouched, and no stray file behind.
   virtual FileError writeTextFileAtomically(const std::string& path, const std::string& text) = 0;
+  // Takes the system's download mark (quarantine) off every file of the tree;
+  // a system that marks nothing has nothing to do.
+  virtual FileError removeDownloadMark(const std::string& path) = 0;
 
   // Runs the program with these arguments, no shell, and returns its status.
   virtual int runShell(const std::string& executable, const std::vector<std::string>& arguments) = 0;
   virtual void sleepFor(double seconds) = 0;
+  // Keeps trying to connect to 127.0.0.1:port until `seconds` have passed,
+  // then reads, never writes, until a line feed, the peer's close, maxBytes
+  // or that same deadline.
+  virtual PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) = 0;
 };

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "FileErrorText.h"
+#include "LoopbackLine.h"
 #include "TextFile.h"
 #include "runShell.h"
 
@@ -67,4 +68,8 @@ void PosixPlatform::sleepFor(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
   timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
+}
+
+PortReply PosixPlatform::readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) {
+  return ::readLoopbackLine(port, seconds, maxBytes);
 }

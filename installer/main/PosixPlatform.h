@@ -3,8 +3,9 @@
 #include "Platform.h"
 
 // The parts of Platform that plain POSIX serves the same way on macOS and on
-// Linux: user id, files, commands and sleep. Each front adds its dialogs, its
-// resource lookup, its home folder and its copy of the helper bundle.
+// Linux: user id, files, commands, sleep and the loopback. Each front adds its
+// dialogs, its resource lookup, its home folder, its copy of the helper bundle
+// and its download mark.
 class PosixPlatform : public Platform {
  public:
   std::uint32_t userId() override;
@@ -18,4 +19,5 @@ class PosixPlatform : public Platform {
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;
   void sleepFor(double seconds) override;
+  PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override;
 };

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-// Status returned for a program that could not be started at all, as a shell would.
-inline constexpr int kCannotStartStatus = 127;
+#include "Platform.h"
 
 // Runs `executable` (the path as given, no shell, no PATH search) with each
 // argument passed as one argument. Its output and error text are discarded;
 // stdin (or /dev/null where it is closed), the environment and the working
 // folder are inherited, and no other descriptor where the platform can close
 // them at the spawn. Waits for it without a time limit and returns its exit
-// status, or the number of the signal that ended it.
+// status, or the number of the signal that ended it; kCannotStartStatus
+// where it could not be started.
 int runShell(const std::string& executable, const std::vector<std::string>& arguments);

@@ -1,36 +1,30 @@
-"""The Linux installer as a user runs it in a home named HOME, where killall and setsid are a
-stub that logs its arguments, then fails, hangs or runs the real program."""
+"""The Linux installer as a user runs it in a home named HOME, with the real programs it runs:
+pkill, pgrep, setsid and the helper itself."""
 
-import contextlib, json, os, shutil, subprocess, time
+import contextlib, json, os, shutil, socket, subprocess, tempfile, threading
 from collections import namedtuple
 from pathlib import Path
 
 import pytest
 
-from conftest import Client, assert_golden, until
+from conftest import Client, PORT, assert_golden, until
 
 pytestmark = pytest.mark.skipif(
     os.environ.get("PELAGRIN_ISOLATED") != "1",
     reason="run through ctest, which gives it namespaces of its own",
 )
-STUB = """#!/bin/sh
-name=${0##*/}
-{ printf %s "$name"; for argument in "$@"; do printf ' [%s]' "$argument"; done; echo; } >> "$STUB_LOG"
-ls /proc/$$/fd >> "$STUB_LOG.fds"
-echo "noise from $name"; echo "noise from $name" >&2
-case " $STUB_HANG " in *" $name "*) sleep 0.5; kill -9 $$;; esac
-eval "status=\\${STUB_EXIT_$name-}"; [ -n "$status" ] && exit "$status"
-[ -z "$STUB_REAL" ] || exec "$STUB_REAL/$name" "$@"
-"""
 PROGRAM = "PelagrinHelper.app/Contents/MacOS/PelagrinHelper"
 HOME = 'Tom & "Jerry" `$HOME` \\ 100%'  # every character the agent files must escape
-# An ordinary user: uid 1000 in a user namespace over the sandbox's only one.
+# An ordinary user: uid 1000 in a user namespace of its own, over the sandbox's root.
 AS_A_USER = ["unshare", "--map-user=1000", "--map-group=1000", "--"]
+OTHER_USER = ["setpriv", "--reuid=1001", "--regid=1001", "--clear-groups", "--"]
 FIXTURES = Path(__file__).parents[1] / "fixtures/installer"
 CASES = json.loads((FIXTURES / "terminal-cases.json").read_text())
 
 
 Alert = namedtuple("Alert", "title text")
+Cancelled = namedtuple("Cancelled", "name installed arguments answers dialogs status")
+Unserved = namedtuple("Unserved", "name setup text")
 InstallFault = namedtuple("InstallFault", "name setup at options text")
 Uninstall = namedtuple("Uninstall", "name installed locks title text left")
 
@@ -43,28 +37,25 @@ def records(section, record):
     return [pytest.param(record(**row), id=row["name"]) for row in CASES[section]]
 
 
-@pytest.fixture(scope="session")
-def stubs(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("stubs")
-    stub = folder / "stub"
-    stub.write_text(STUB)
-    stub.chmod(0o755)
-    for program in ("killall", "setsid"):
-        shutil.copy(f"/usr/bin/{program}", folder)
-        subprocess.run(["mount", "--bind", stub, f"/usr/bin/{program}"], check=True)
-    return folder
+@pytest.fixture(scope="session", autouse=True)
+def init_reaps_orphans():
+    """As pid 1 of its namespace this session would leave each helper that setsid orphans a zombie,
+    which pgrep still finds; so pid 1 reaps, as an init does, and the session goes on in a child."""
+    session = os.fork() if os.getpid() == 1 else 0
+    while session:
+        pid, status = os.wait()
+        if pid == session:
+            os._exit(os.waitstatus_to_exitcode(status))
 
 
 class Sandbox:
-    def __init__(self, root, stubs):
+    def __init__(self, root):
         self.root = root
-        self.stubs = stubs
         self.home = root / HOME
         self.home.mkdir()
-        self.log = root / "commands"
-        self.log.write_text("")
         shutil.copytree(os.environ["INSTALLER_BUNDLE"], root / "HelperInstaller.app", symlinks=True)
         self.resources = root / "HelperInstaller.app/Contents/Resources"
+        self.installer = root / "HelperInstaller.app/Contents/MacOS/HelperInstaller"
         self.install_dir = self.home / ".local/share/Pelagrin"
         self.autostart = self.home / ".config/autostart"
         self.agent = self.autostart / "app.pelagrin.helper.desktop"
@@ -73,27 +64,21 @@ class Sandbox:
     def place(self, text):
         return text.format(**vars(self))
 
-    def run(self, answers, real=False, **stub):
-        """What the installer showed when these answers were typed."""
-        real_programs = self.stubs if real else ""
-        env = dict(os.environ, HOME=self.home, STUB_LOG=self.log, **stub)
-        env["STUB_REAL"] = real_programs
-        installer = self.root / "HelperInstaller.app/Contents/MacOS/HelperInstaller"
+    def run(self, answers, status=0, arguments=(), as_user=AS_A_USER):
+        """What the installer showed when these answers were typed; it must end with `status`."""
+        env = dict(os.environ, HOME=self.home)
         options = dict(capture_output=True, text=True, timeout=60, pass_fds=(self.canary,))
-        result = subprocess.run([*AS_A_USER, installer], input=answers, env=env, **options)
-        assert result.returncode == 0, result.stderr
-        assert not result.stderr
-        assert "noise from" not in result.stdout, "a command's output reached the terminal"
+        command = [*as_user, self.installer, *arguments]
+        result = subprocess.run(command, input=answers, env=env, **options)
+        assert result.returncode == status, result.stdout
+        assert not result.stderr, "the helper's log, or a command's, reached the terminal"
         return result.stdout
 
-    def install(self, **stub):
-        return last_alert(self.run("Install\n\n", **stub))
+    def install(self, status=0, **options):
+        return last_alert(self.run("1\n\n", status, **options))
 
-    def uninstall(self, **stub):
-        return last_alert(self.run("Uninstall\nUninstall\n\n", **stub))
-
-    def commands(self):
-        return self.log.read_text().splitlines()
+    def uninstall(self, status=0, **options):
+        return last_alert(self.run("2\n1\n\n", status, **options))
 
     def listing(self, folder=None):
         """Every entry under a folder, the home by default."""
@@ -102,10 +87,10 @@ class Sandbox:
 
 
 @pytest.fixture
-def sandbox(tmp_path, stubs):
-    sandbox = Sandbox(tmp_path, stubs)
+def sandbox(tmp_path):
+    sandbox = Sandbox(tmp_path)
     yield sandbox
-    subprocess.run([stubs / "killall", "-q", "-KILL", "PelagrinHelper"])
+    subprocess.run(["pkill", "-KILL", "-x", "PelagrinHelper"])
     os.close(sandbox.canary)
 
 
@@ -118,54 +103,151 @@ def last_alert(shown):
     return Alert(title, text)
 
 
+def helpers(*options):
+    """The pids of the running helpers that pgrep finds with these options."""
+    found = subprocess.run(
+        ["pgrep", *options, "-x", "PelagrinHelper"], capture_output=True, text=True
+    )
+    return found.stdout.split()
+
+
+@contextlib.contextmanager
+def cannot_run(program, folder):
+    """While the block runs, `program` is a file that cannot be run, in this mount namespace only."""
+    blocker = folder / "not-a-program"
+    blocker.write_text("")
+    subprocess.run(["mount", "--bind", blocker, program], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", program], check=True)
+
+
 @pytest.mark.port
 def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
-    shown = sandbox.run("2\n4\nmaybe\n  install \n\n", real=True)
+    shown = sandbox.run("2\n4\nmaybe\n  install \n\n")
     assert_golden(FIXTURES / "install-through-the-terminal.expected", shown)
     assert subprocess.run(["desktop-file-validate", sandbox.agent]).returncode == 0
     exec_home = rf'Tom & \\"Jerry\\" \\`\\$HOME\\` \\\\ 100%%'  # Exec quoting, then escaping of \
     exec_line = rf'Exec="{sandbox.root}/{exec_home}/.local/share/Pelagrin/{PROGRAM}"' + "\n"
     assert exec_line in sandbox.agent.read_text()
-    started = f"setsid [-f] [{sandbox.install_dir}/{PROGRAM}]"
-    assert sandbox.commands() == ["killall [PelagrinHelper]", started]
-    descriptors = sandbox.log.with_suffix(".fds").read_text().split()
-    assert str(sandbox.canary) not in descriptors, "the installer's descriptor leaked"
-    first = Client(timeout=5)  # the helper runs
+    [helper] = helpers()
+    assert os.readlink(f"/proc/{helper}/exe") == str(sandbox.install_dir / PROGRAM)
+    descriptors = [
+        os.readlink(f"/proc/{helper}/fd/{fd}") for fd in os.listdir(f"/proc/{helper}/fd")
+    ]
+    assert str(sandbox.root) not in descriptors, "the installer's descriptor leaked"
+    first = Client(timeout=5)
     assert first.line(timeout=4)
     (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").write_text("old")
-    assert last_alert(sandbox.run("1\n\n", real=True)) == INSTALLED
-    assert until(lambda: first.line(timeout=3) is None, 10), "the old helper stops"
-    assert Client(timeout=5).line(timeout=4), "a new helper in its place"
+    assert last_alert(sandbox.run("1\n\n")) == INSTALLED
+    assert first.line(timeout=3) is None, "the old helper stopped"
+    assert helpers() != [helper], "a new helper in its place"
     assert not (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").exists()
-    assert last_alert(sandbox.run("UNINSTALL\n1\n\n", real=True)) == UNINSTALLED
-    find_helper = ["pgrep", "-x", "-r", "R,S,D", "PelagrinHelper"]
-    assert until(lambda: subprocess.run(find_helper).returncode == 1), "the helper stops"
+    assert last_alert(sandbox.run("UNINSTALL\n1\n\n")) == UNINSTALLED
+    assert helpers() == [], "stopped by the time it says so"
 
 
-@pytest.mark.parametrize("installed, answers, dialogs", CASES["cancelled"])
-def test_cancel_or_the_end_of_input_changes_nothing(sandbox, installed, answers, dialogs):
-    put_file(sandbox.install_dir / installed)  # the last: an agent file alone is no helper
+@pytest.mark.parametrize("case", records("cancelled", Cancelled))
+def test_cancel_the_end_of_input_or_help_changes_nothing(sandbox, case):
+    put_file(sandbox.install_dir / case.installed)  # the last: an agent file alone is no helper
     before = sandbox.listing()
-    assert sandbox.run(answers).count("\n[") == dialogs, "no alert after a cancel"
+    shown = sandbox.run(case.answers, case.status, case.arguments)
+    assert shown.count("\n[") == case.dialogs, "no alert after a cancel"
     assert sandbox.listing() == before
-    assert sandbox.commands() == []
 
 
-@pytest.mark.parametrize("stub, status, seconds", CASES["start statuses"])
-def test_the_start_status_is_reported_and_a_command_is_waited_for_however_long_it_takes(
-    sandbox, stub, status, seconds
-):
-    stub_program = sandbox.stubs / "stub"
-    if status == 127:
-        stub_program.chmod(0o644)  # then no command can start
-    started = time.monotonic()
-    try:
-        alert = sandbox.install(**stub)
-    finally:
-        stub_program.chmod(0o755)
-    assert time.monotonic() - started >= seconds, "the grace after killall, then any hang"
-    failed = Alert("Installation Failed", CASES["start failed"].format(status=status))
-    assert alert == (failed if status else INSTALLED)
+def test_an_endless_answer_line_is_read_in_bounded_memory(sandbox):
+    options = dict(
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=dict(os.environ, HOME=sandbox.home)
+    )
+    with subprocess.Popen([sandbox.installer], **options) as child:
+        child.stdin.write(bytes(64 << 20) + b"\n")  # 64 MiB of what /dev/zero gives
+        child.stdin.flush()
+        shown = b""
+        while b"is not one of the choices" not in shown:
+            more = child.stdout.read1()
+            assert more, "the installer ended before it asked again"
+            shown += more
+        status = Path(f"/proc/{child.pid}/status").read_text()
+        child.communicate(b"3\n")
+    peak_kib = int(status.split("VmHWM:")[1].split()[0])
+    assert peak_kib < 32 << 10, "the line was kept whole"
+    assert child.returncode == 2
+
+
+def answer_once(listener):
+    connection, _ = listener.accept()
+    connection.sendall(b"SSH-2.0-OpenSSH\x1b[2J\r\n")
+    connection.close()
+
+
+@contextlib.contextmanager
+def another_program_answers(sandbox):
+    with socket.create_server(("127.0.0.1", PORT)) as listener:
+        answer = threading.Thread(target=answer_once, args=(listener,))
+        answer.start()
+        yield
+        answer.join()
+
+
+@contextlib.contextmanager
+def noexec_home(sandbox):
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "noexec", "tmpfs", sandbox.home], check=True)
+    yield
+
+
+def setsid_cannot_run(sandbox):
+    return cannot_run("/usr/bin/setsid", sandbox.root)
+
+
+UNSERVED_SETUPS = {
+    "another program": another_program_answers,
+    "noexec home": noexec_home,
+    "setsid cannot run": setsid_cannot_run,
+}
+
+
+@pytest.mark.port
+@pytest.mark.parametrize("case", records("unserved", Unserved))
+def test_a_helper_that_does_not_serve_is_reported_as_such(sandbox, case):
+    with UNSERVED_SETUPS[case.setup](sandbox):
+        assert sandbox.install(status=1) == Alert("Installation Failed", case.text)
+        assert until(lambda: helpers() == []), "no helper of the install runs"
+    assert (sandbox.install_dir / PROGRAM).exists(), "installed all the same"
+    assert sandbox.agent.exists()
+
+
+@pytest.mark.port
+def test_a_stop_that_cannot_run_is_an_error_and_nothing_starts_over_the_old_helper(sandbox):
+    assert sandbox.install() == INSTALLED
+    [helper] = helpers()
+    failed = "Could not stop the running helper: /usr/bin/pkill could not be run."
+    with cannot_run("/usr/bin/pkill", sandbox.root):
+        assert sandbox.uninstall(status=1) == Alert("Uninstall Failed", failed)
+        assert sandbox.install(status=1) == Alert("Installation Failed", failed)
+    assert helpers() == [helper]
+    assert Client(timeout=5).line(timeout=4), "the old helper still serves"
+
+
+@pytest.mark.port
+def test_another_users_helper_survives_this_users_install_and_uninstall(sandbox):
+    if subprocess.run([*OTHER_USER, "true"]).returncode != 0:
+        pytest.skip("a second uid needs a sandbox that maps several: run the tests as root")
+    folder = Path(tempfile.mkdtemp())
+    folder.chmod(0o755)
+    shutil.copy(os.environ["HELPER"], folder)
+    other = subprocess.Popen([*OTHER_USER, folder / "PelagrinHelper"], stderr=subprocess.DEVNULL)
+    assert Client(timeout=5).line(timeout=4)
+    assert sandbox.install(status=1, as_user=[]) == Alert(
+        "Installation Failed", CASES["another helper"]
+    )
+    assert sandbox.uninstall(as_user=[]) == UNINSTALLED
+    assert other.poll() is None, "the other user's helper survived"
+    assert helpers("-U", "1001") == [str(other.pid)]
+    other.kill()
+    other.wait()
+    shutil.rmtree(folder)
 
 
 @pytest.mark.parametrize("case", records("uninstalls", Uninstall))
@@ -174,7 +256,9 @@ def test_an_uninstall_that_leaves_something_behind_says_what_and_why(sandbox, ca
         put_file(Path(sandbox.place(installed)))
     for locked, mode in case.locks.items():
         Path(sandbox.place(locked)).chmod(int(mode, 8))
-    assert sandbox.uninstall() == Alert(case.title, sandbox.place(case.text))
+    assert sandbox.uninstall(0 if case.title == "Success" else 1) == Alert(
+        case.title, sandbox.place(case.text)
+    )
     assert sandbox.listing() == case.left
 
 
@@ -207,15 +291,15 @@ SETUPS = {"file": put_file, "gone": remove, "folder": put_folder, "full tmpfs": 
 def test_a_failed_step_is_reported_and_leaves_no_half_done_mess(sandbox, fault):
     SETUPS[fault.setup](Path(sandbox.place(fault.at)), fault.options)
     agent_folder = sandbox.listing(sandbox.autostart)
-    assert sandbox.install() == Alert("Installation Failed", sandbox.place(fault.text))
+    assert sandbox.install(status=1) == Alert("Installation Failed", sandbox.place(fault.text))
     assert sandbox.listing(sandbox.autostart) == agent_folder, "an agent file was left"
 
 
 def test_a_home_no_agent_file_can_name_is_refused_and_what_was_done_stays(sandbox):
     sandbox.home = sandbox.root / os.fsdecode("Latín-1".encode("latin-1"))  # not UTF-8
     sandbox.home.mkdir()
-    text = "Failed to install LaunchAgent:\nThe install folder's path is not valid UTF-8 text."
-    assert sandbox.install() == Alert("Installation Failed", text)
+    text = "Failed to install autostart entry:\nThe install folder's path is not valid UTF-8 text."
+    assert sandbox.install(status=1) == Alert("Installation Failed", text)
     # Where the installer looked: the helper placed first stays, and no agent folder was made.
     assert (sandbox.home / ".local/share/Pelagrin" / PROGRAM).exists()
     assert not (sandbox.home / ".config").exists()

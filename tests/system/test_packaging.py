@@ -14,7 +14,7 @@ TIME_LIMIT = re.compile(r'^set_tests_properties\(\[=\[(.+?)\]=\] .* TIMEOUT "[1-
 
 
 def mac_build_summary(mac, commands):
-    """Info.plists, compile and link flags, the helper's copy and the smoke test's commands."""
+    """Info.plists, compile and link flags, the helper's copy and the Mac-only tests' commands."""
     text = (mac / "helper/PelagrinHelper.app/Contents/Info.plist").read_text()
     text += (mac / "HelperInstaller.app/Contents/Info.plist").read_text()
     for program in SHIPPED:
@@ -24,8 +24,8 @@ def mac_build_summary(mac, commands):
         text += f"{program}: {flags[1]} {' '.join(frameworks)}\n"
     rules = (mac / "CMakeFiles/HelperInstallerResources.dir/build.make").read_text()
     text += "".join(re.findall(r"^\S+\.stamp: .*\n|ditto .*\n", rules, re.M))
-    text += shlex.join(commands["macos_smoke_test"]) + "\n"
-    text += shlex.join(commands["macos_smoke_leaks"]) + "\n"
+    for test in ["macos_smoke_test", "macos_smoke_leaks", "macos_bundle_copy_test"]:
+        text += shlex.join(commands[test]) + "\n"
     return text.replace(str(SOURCE), "$SOURCE").replace(str(mac), "$BUILD")
 
 
@@ -136,4 +136,4 @@ def test_the_linux_install_tree_works_from_any_prefix(tmp_path):
     (bundle / "Contents/Resources/app.pelagrin.helper.desktop").unlink()
     env = dict(os.environ, HOME=str(tmp_path))
     shown = subprocess.run([program], input="Install\n\n", env=env, capture_output=True, text=True)
-    assert "Could not find the embedded LaunchAgent plist." in shown.stdout, "found the helper"
+    assert "Could not find the embedded autostart entry." in shown.stdout, "found the helper"

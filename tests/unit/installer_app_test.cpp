@@ -1,5 +1,7 @@
-// InstallerApp, the launchd flavor, against a platform that answers from a
-// script and writes down everything asked of it: one golden record a scenario.
+// InstallerApp against a platform that answers from a script and writes down
+// everything asked of it, one golden record a scenario; and runShell with
+// real children.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -24,18 +26,29 @@ const std::string kResources = "/Apps/HelperInstaller.app/Contents/Resources/";
 constexpr int kInstall = kAlertFirstButtonReturn, kUninstall = kAlertSecondButtonReturn, kCancel = kUninstall + 1;
 constexpr int kConfirm = kAlertFirstButtonReturn, kDecline = kAlertSecondButtonReturn;
 const char* const kStyleNames[] = {"warning", "informational", "critical"};
+const std::string kLine = "{\"cpuTemp\":52.3,\"cpuTempAvg\":47.9,\"gpuTemp\":41.0,\"gpuUtil\":0.370}\n";
+
+PortReply reply(const std::string& received, bool closedByPeer) {
+  return {.connected = true, .received = received, .closedByPeer = closedByPeer};
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Unless a scenario says otherwise: installed, and started at the first try.
+// Unless a scenario says otherwise: a Mac with the helper installed, which
+// stops when told to, starts at the first try and sends its line.
 struct Scenario {
   std::string name;
+  AgentSystem system = AgentSystem::Launchd;
   std::deque<int> answers = {kInstall};
-  int bootstrap = 0;
+  int stop = 1;       // each stop command's status: nothing to stop
+  int bootstrap = 0;  // the first start command's status
   int load = 1;
+  int codesign = 0;
+  std::deque<int> helperRuns = {1, 0};  // pgrep's answers in turn: none left, then the new one
+  PortReply reply = {.connected = true, .received = kLine, .closedByPeer = false};
   std::string failing = "";  // the one request that fails, with "refused"
   std::set<std::string> existing = {kBundle, kPlist};
   std::string plist = "<string>__INSTALL_PATH__</string>";
@@ -83,15 +96,29 @@ struct RecordingPlatform : Platform {
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override {
     return ask("write " + path + "\n" + text);
   }
+  FileError removeDownloadMark(const std::string& path) override { return ask("unmark " + path); }
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override {
     std::string command = "run " + executable;
     for (const std::string& argument : arguments) command += " " + argument;
     ask(command);
-    if (arguments[0] == "bootstrap") return scenario.bootstrap;
+    if (executable == "/usr/bin/pgrep") return answerInTurn(scenario.helperRuns);
+    if (executable == "/usr/bin/codesign") return scenario.codesign;
+    if (arguments[0] == "bootstrap" || arguments[0] == "-f") return scenario.bootstrap;
     if (arguments[0] == "load") return scenario.load;
-    return 1;
+    return scenario.stop;
   }
   void sleepFor(double seconds) override { ask("sleep " + std::to_string(seconds)); }
+  PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override {
+    ask("read 127.0.0.1:" + std::to_string(port) + " for " + std::to_string(seconds) + " s, at most " +
+        std::to_string(maxBytes) + " bytes");
+    return scenario.reply;
+  }
+
+  static int answerInTurn(std::deque<int>& answers) {
+    const int answer = answers.empty() ? 1 : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
 
   FileError ask(const std::string& request) {
     record << request << "\n";
@@ -108,6 +135,9 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   const std::string shipped = readFile(INSTALLER_RESOURCES "/app.pelagrin.helper.plist");
   const std::string finderMetadata = kInstallDir + "/.DS_Store";
   const std::deque<int> confirmed = {kUninstall, kConfirm};
+  const std::deque<int> neverStops = {0, 0, 0, 0, 0, 0, 0};
+  const std::string linuxBundle = kHome + "/.local/share/Pelagrin/PelagrinHelper.app";
+  const std::string noisy = "HTTP/1.1 400 \x1b]0;owned\x07 \"x\" \\ \xc3\xa9\r\n";
   const Scenario scenarios[] = {
       {.name = "prompt-nothing-installed", .answers = {kCancel}, .existing = {}},
       {.name = "install-bootstrap-starts-it"},
@@ -119,6 +149,18 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-placeholders", .plist = "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
       {.name = "install-shipped-template", .plist = shipped},
       {.name = "install-home-no-plist-can-hold", .plist = shipped, .home = "/Users/bell\x07"},
+      {.name = "install-on-linux", .system = AgentSystem::XdgAutostart, .existing = {linuxBundle}},
+      {.name = "install-stop-cannot-run", .stop = 127},
+      {.name = "install-old-helper-stays", .helperRuns = neverStops},
+      {.name = "install-pgrep-fails", .helperRuns = {2}},
+      {.name = "install-signature-broken", .codesign = 1},
+      {.name = "install-mark-stays", .failing = "unmark " + kBundle},
+      {.name = "install-helper-stops-at-once", .reply = {}},
+      {.name = "install-another-program-answers", .reply = reply(noisy, false)},
+      {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false)},
+      {.name = "install-helper-serves-four", .reply = reply("", true)},
+      {.name = "install-silent-port", .reply = reply("", false)},
+      {.name = "install-another-users-helper", .helperRuns = {1, 1}},
       {.name = "uninstall-cancelled", .answers = {kUninstall, kDecline}},
       {.name = "uninstall", .answers = confirmed, .existing = {kBundle, kPlist, finderMetadata}},
       {.name = "uninstall-keeps-a-folder-others-use",
@@ -127,25 +169,56 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
        .existing = {kBundle, kInstallDir + "/notes.txt", finderMetadata}},
       {.name = "uninstall-agent-file-stays", .answers = confirmed, .failing = "remove " + kPlist},
       {.name = "uninstall-bundle-stays", .answers = confirmed, .failing = "remove " + kBundle},
+      {.name = "uninstall-stop-cannot-run", .answers = confirmed, .stop = 127},
+      {.name = "uninstall-helper-stays", .answers = confirmed, .helperRuns = neverStops},
   };
   for (const Scenario& scenario : scenarios) {
     RecordingPlatform platform;
     platform.scenario = scenario;
-    InstallerApp(platform, AgentSystem::Launchd).applicationDidFinishLaunching();
+    const Outcome outcome = InstallerApp(platform, scenario.system).applicationDidFinishLaunching();
+    platform.record << "exit " << static_cast<int>(outcome) << "\n";
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";
     if (std::getenv("PELAGRIN_BLESS")) std::ofstream(golden) << platform.record.str();
     EXPECT_EQ(platform.record.str(), readFile(golden)) << scenario.name;
   }
 }
 
-// Started with no standard input, the commands still run: cat reads /dev/null.
-TEST(RunShell, RunsCommandsWithStandardInputClosed) {
+// Real children, started with the installer's standard input closed and its
+// output and error text caught in a file: each status as the child ended,
+// none of their output anywhere, and none of the installer's descriptors.
+TEST(RunShell, ReturnsEachChildsStatusAndNothingElseOfIt) {
+  struct Child {
+    std::string executable;
+    std::vector<std::string> arguments;
+    int status;
+  };
+  const int canary = open("/dev/null", O_RDONLY);  // not closed on exec
+  const Child children[] = {
+      {.executable = "/bin/sh", .arguments = {"-c", "echo noise; echo noise >&2; exit 5"}, .status = 5},
+      {.executable = "/bin/sh", .arguments = {"-c", "kill -KILL $$"}, .status = 9},
+      {.executable = "/bin/cat", .arguments = {}, .status = 0},
+      {.executable = "/bin/sh", .arguments = {"-c", "[ ! -e /dev/fd/" + std::to_string(canary) + " ]"}, .status = 0},
+      {.executable = "/bin/sh",
+       .arguments = {"-c", "[ \"$0\" = 'Application Support' ]", "Application Support"},
+       .status = 0},
+      {.executable = "/nonexistent/launchctl", .arguments = {}, .status = kCannotStartStatus},
+  };
+  FILE* output = std::tmpfile();
   const int savedInput = dup(STDIN_FILENO);
+  const int savedOutput = dup(STDOUT_FILENO);
+  const int savedError = dup(STDERR_FILENO);
   close(STDIN_FILENO);
-  const int catStatus = runShell("/bin/cat", {});
+  dup2(fileno(output), STDOUT_FILENO);
+  dup2(fileno(output), STDERR_FILENO);
+  std::vector<int> statuses;
+  for (const Child& child : children) statuses.push_back(runShell(child.executable, child.arguments));
   dup2(savedInput, STDIN_FILENO);
-  close(savedInput);
-  EXPECT_EQ(catStatus, 0);
+  dup2(savedOutput, STDOUT_FILENO);
+  dup2(savedError, STDERR_FILENO);
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    EXPECT_EQ(statuses[i], children[i].status) << children[i].executable << " " << children[i].arguments.back();
+  }
+  EXPECT_EQ(std::ftell(output), 0) << "a child's output reached the installer's";
 }
 
 }  // namespace

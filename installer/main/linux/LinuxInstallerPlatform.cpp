@@ -49,6 +49,9 @@ FileError LinuxInstallerPlatform::copyItem(const std::string& from, const std::s
   return std::nullopt;
 }
 
+// Linux marks no download, so a copy carries no mark to take off.
+FileError LinuxInstallerPlatform::removeDownloadMark(const std::string&) { return std::nullopt; }
+
 std::string resourcesBesideExecutable() {
   std::error_code error;
   const fs::path executable = fs::read_symlink("/proc/self/exe", error);

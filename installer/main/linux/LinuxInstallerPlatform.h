@@ -16,6 +16,7 @@ class LinuxInstallerPlatform : public PosixPlatform {
   std::optional<std::string> pathForResource(const std::string& name, const std::string& type) override;
   std::string homeDirectory() override;
   FileError copyItem(const std::string& from, const std::string& to) override;
+  FileError removeDownloadMark(const std::string& path) override;
 
  private:
   const std::string resourcesDir_;

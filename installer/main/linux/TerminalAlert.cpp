@@ -9,6 +9,9 @@
 namespace {
 
 constexpr const char* kDefaultButtonTitle = "OK";
+// Far longer than any title, and bounded: an endless line (< /dev/zero) must
+// not fill the memory.
+constexpr std::size_t kMaxAnswerBytes = 4096;
 
 const char* styleMark(AlertStyle style) {
   switch (style) {
@@ -64,6 +67,19 @@ void askForAnswer(const std::vector<AlertButton>& buttons, std::ostream& out) {
   }
 }
 
+// One typed line without its line feed, its first kMaxAnswerBytes kept and the
+// rest read and dropped; none at the end of input.
+std::optional<std::string> readAnswer(std::istream& in) {
+  char c = 0;
+  if (!in.get(c)) return std::nullopt;
+  std::string line;
+  do {
+    if (c == '\n') return line;
+    if (line.size() < kMaxAnswerBytes) line += c;
+  } while (in.get(c));
+  return line;
+}
+
 }  // namespace
 
 int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
@@ -73,12 +89,12 @@ int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
   drawAlert(alert, buttons, out);
   for (;;) {
     askForAnswer(buttons, out);
-    std::string line;
-    if (!std::getline(in, line)) {
+    const std::optional<std::string> line = readAnswer(in);
+    if (!line) {
       out << '\n';
       return acknowledgeOnly ? kAlertFirstButtonReturn : kAlertDismissed;
     }
-    const std::string answer = trimmed(line);
+    const std::string answer = trimmed(*line);
     if (isLoneChoice(buttons) && answer.empty()) return kAlertFirstButtonReturn;
     const std::optional<std::size_t> index = chosenIndex(answer, buttons);
     if (index && buttons[*index].enabled) return kAlertFirstButtonReturn + static_cast<int>(*index);

@@ -3,12 +3,9 @@
 
 #import <AppKit/AppKit.h>
 
-#include <cerrno>
-#include <copyfile.h>
-#include <cstring>
-#include <sys/stat.h>
+#include <cstdlib>
 
-#include "FileErrorText.h"
+#include "BundleCopy.h"
 #include "HelperInstaller.h"
 #include "PosixPlatform.h"
 
@@ -55,17 +52,9 @@ class MacPlatform final : public PosixPlatform {
 
   std::string homeDirectory() override { return NSHomeDirectory().fileSystemRepresentation; }
 
-  // copyfile keeps the bundle's symlinks and extended attributes, which its
-  // code signature depends on.
-  FileError copyItem(const std::string& from, const std::string& to) override {
-    struct stat existing {};
-    if (lstat(to.c_str(), &existing) == 0)
-      return describeFileError("copy \"" + from + "\" to", to, std::strerror(EEXIST));
-    if (copyfile(from.c_str(), to.c_str(), nullptr, COPYFILE_ALL | COPYFILE_RECURSIVE) != 0) {
-      return describeFileError("copy \"" + from + "\" to", to, std::strerror(errno));
-    }
-    return std::nullopt;
-  }
+  FileError copyItem(const std::string& from, const std::string& to) override { return copyBundle(from, to); }
+
+  FileError removeDownloadMark(const std::string& path) override { return removeQuarantine(path); }
 };
 
 }  // namespace
@@ -81,8 +70,11 @@ class MacPlatform final : public PosixPlatform {
   (void)notification;
   bringToFront();
   InstallerApp installer(_platform, AgentSystem::Launchd);
-  installer.applicationDidFinishLaunching();
-  [NSApp terminate:nil];
+  const Outcome outcome = installer.applicationDidFinishLaunching();
+  // terminate: always ends the process with status 0. Nothing here waits for
+  // its termination notifications, so the outcome goes straight to exit(3),
+  // which ends the process as terminate: itself does after them.
+  std::exit(static_cast<int>(outcome));
 }
 
 @end
