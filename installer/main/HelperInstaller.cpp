@@ -132,22 +132,25 @@ constexpr const char* kRemoveHelperLead = "Failed to remove helper app:\n";
 constexpr const char* kStillThere = "It is still there.";
 constexpr const char* kStartFailureAdvice = ").\n\nTry logging out and back in.";
 constexpr const char* kStopCannotRunLead = "Could not stop the running helper: ";
+// "@" stands for the address the helper listens on (atHelperAddress).
 constexpr const char* kNothingListensText =
-    "Helper installed but not running: nothing listens on 127.0.0.1:27830.\n\nIt stopped at once or never started.";
+    "Helper installed but not running: nothing listens on @.\n\nIt stopped at once or never started.";
 constexpr const char* kAnotherHelperText =
-    "Helper installed but not running: another helper, most likely another user's, already serves "
-    "127.0.0.1:27830.";
-constexpr const char* kAnotherProgramLead =
-    "Helper installed but not running: another program holds 127.0.0.1:27830. It answered \"";
+    "Helper installed but not running: another helper, most likely another user's, already serves @.";
+constexpr const char* kAnotherProgramLead = "Helper installed but not running: another program holds @. It answered \"";
 constexpr const char* kFourClientsText =
-    "Helper installed, but 127.0.0.1:27830 turned the connection away at once: the helper there already "
-    "serves four clients.";
-constexpr const char* kSilentLead = "Helper installed, but the program on 127.0.0.1:27830 sent no line within ";
+    "Helper installed, but @ turned the connection away at once: the helper there already serves four clients.";
+constexpr const char* kSilentLead = "Helper installed, but the program on @ sent no line within ";
 constexpr const char* kInstalledText =
     "Sensor Helper installed and running!\n\nPelagrin will detect it within a few seconds and switch to real CPU "
     "temperature and GPU utilization.";
 constexpr const char* kUninstalledText =
     "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal state gauges.";
+
+// The text with "@" replaced by the address the helper listens on.
+std::string atHelperAddress(std::string text) {
+  return text.replace(text.find('@'), 1, "127.0.0.1:" + std::to_string(kHelperPort));
+}
 
 // The helper's line exactly, each figure as printf's %.1f or %.3f writes it.
 bool isTelemetryLine(const std::string& line) {
@@ -279,18 +282,18 @@ InstallerApp::Failure InstallerApp::startHelper(std::uint32_t userId) {
 // line on the port, while a helper of this user runs, is the proof.
 InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
   const PortReply reply = platform_.readLoopbackLine(kHelperPort, kFirstLineSeconds, kReplyBytes);
-  if (!reply.connected) return kNothingListensText;
+  if (!reply.connected) return atHelperAddress(kNothingListensText);
   // Up to the first line feed, with it; nothing where none came.
   if (isTelemetryLine(reply.received.substr(0, reply.received.find('\n') + 1))) {
     const int status = run(conventions_.helperRuns, userId);
     if (status == kHelperRuns) return std::nullopt;
-    if (status == kNoHelperRuns) return kAnotherHelperText;
+    if (status == kNoHelperRuns) return atHelperAddress(kAnotherHelperText);
     return cannotTellWhetherHelperRuns(status);
   }
-  if (!reply.received.empty()) return kAnotherProgramLead + shownSafely(reply.received) + "\".";
+  if (!reply.received.empty()) return atHelperAddress(kAnotherProgramLead) + shownSafely(reply.received) + "\".";
   // The helper closes a fifth client at once, without a word.
-  if (reply.closedByPeer) return kFourClientsText;
-  return kSilentLead + std::to_string(kFirstLineSeconds) + " seconds of its start.";
+  if (reply.closedByPeer) return atHelperAddress(kFourClientsText);
+  return atHelperAddress(kSilentLead) + std::to_string(kFirstLineSeconds) + " seconds of its start.";
 }
 
 int InstallerApp::run(const AgentCommand& command, std::uint32_t userId) {

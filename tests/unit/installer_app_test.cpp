@@ -53,6 +53,7 @@ struct Scenario {
   std::set<std::string> existing = {kBundle, kPlist};
   std::string plist = "<string>__INSTALL_PATH__</string>";
   std::string home = kHome;
+  std::set<std::string> resources = {"PelagrinHelper.app", "app.pelagrin.helper.plist", "app.pelagrin.helper.desktop"};
 };
 
 struct RecordingPlatform : Platform {
@@ -71,6 +72,7 @@ struct RecordingPlatform : Platform {
     return answer;
   }
   std::optional<std::string> pathForResource(const std::string& name, const std::string& type) override {
+    if (scenario.resources.count(name + "." + type) == 0) return std::nullopt;
     return kResources + name + "." + type;
   }
   std::string homeDirectory() override { return scenario.home; }
@@ -145,6 +147,8 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-neither-starts-it", .bootstrap = 5, .load = -2},
       {.name = "install-folder-fails", .failing = "mkdir " + kInstallDir},
       {.name = "install-copy-fails", .failing = "copy " + kResources + "PelagrinHelper.app " + kBundle},
+      {.name = "install-helper-missing", .resources = {"app.pelagrin.helper.plist"}},
+      {.name = "install-both-missing", .resources = {}},
       {.name = "install-template-unreadable", .failing = "read " + kResources + "app.pelagrin.helper.plist"},
       {.name = "install-placeholders", .plist = "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
       {.name = "install-shipped-template", .plist = shipped},
