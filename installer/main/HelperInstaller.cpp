@@ -1,7 +1,7 @@
 #include "HelperInstaller.h"
 
 #include <map>
-#include <regex>
+#include <string_view>
 
 #include "TemplateFill.h"
 
@@ -153,10 +153,24 @@ std::string atHelperAddress(std::string text) {
 }
 
 // The helper's line exactly, each figure as printf's %.1f or %.3f writes it.
-bool isTelemetryLine(const std::string& line) {
-  static const std::regex kLine(
-      R"(\{"cpuTemp":-?\d+\.\d,"cpuTempAvg":-?\d+\.\d,"gpuTemp":-?\d+\.\d,"gpuUtil":-?\d+\.\d{3}\}\n)");
-  return std::regex_match(line, kLine);
+bool isTelemetryLine(std::string_view line) {
+  const auto take = [&line](std::string_view expected) {
+    const bool found = line.starts_with(expected);
+    if (found) line.remove_prefix(expected.size());
+    return found;
+  };
+  const auto digits = [&line](std::size_t least, std::size_t most) {
+    std::size_t count = 0;
+    while (count < most && count < line.size() && line[count] >= '0' && line[count] <= '9') ++count;
+    line.remove_prefix(count);
+    return count >= least;
+  };
+  const auto figure = [&](std::size_t decimals) {
+    take("-");
+    return digits(1, std::string_view::npos) && take(".") && digits(decimals, decimals);
+  };
+  return take("{\"cpuTemp\":") && figure(1) && take(",\"cpuTempAvg\":") && figure(1) && take(",\"gpuTemp\":") &&
+         figure(1) && take(",\"gpuUtil\":") && figure(3) && line == "}\n";
 }
 
 // Another program's first bytes, with every byte a terminal or an alert could
