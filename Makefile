@@ -1,5 +1,7 @@
 # Thin wrapper over CMake: `make run` builds the helper alone and starts it in
 # the foreground, `make test` builds everything and runs the whole suite.
+# `make run` needs only a compiler, make and CMake: a build folder it configures
+# first leaves the tests and benchmarks out, and `make test` turns them on.
 BUILD ?= build
 CMAKE_ARGS ?=
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN)
@@ -9,18 +11,22 @@ else
 HELPER_PROGRAM = $(BUILD)/helper/PelagrinHelper
 endif
 
+FIRST_RUN_ARGS = $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DPELAGRIN_BUILD_TESTS=OFF -DPELAGRIN_BUILD_BENCH=OFF)
+
 .PHONY: deps configure build run test clean
 
 deps:
 	@scripts/deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELAGRIN_BUILD_TESTS=ON -DPELAGRIN_BUILD_BENCH=ON $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: configure
+run:
+	@scripts/deps.sh --run
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(FIRST_RUN_ARGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD) --target PelagrinHelper -j$(JOBS)
 	$(HELPER_PROGRAM)
 

@@ -2,20 +2,31 @@
 # Installs the Debian packages the build and the tests need, when run as root;
 # otherwise names the one command that would install what is missing. On a
 # Mac it names the one Homebrew command instead, and runs it with --install
-# (as the macOS workflow does), so the formulae are listed here alone.
+# (as the macOS workflow does), so the formulae are listed here alone. With
+# --run it asks only for the build's own, all that `make run` needs.
 set -euo pipefail
 
-if (($# > 1)) || [[ $# == 1 && $1 != --install ]]; then
-  echo "usage: scripts/deps.sh [--install]   (--install: on a Mac, run the brew install line)" >&2
-  exit 2
-fi
+run_only=false install=false
+for argument in "$@"; do
+  case $argument in
+    --run) run_only=true ;;
+    --install) install=true ;;
+    *)
+      echo "usage: scripts/deps.sh [--run] [--install]" >&2
+      echo "  --run: only what the helper's build needs; --install: on a Mac, run the brew install line" >&2
+      exit 2
+      ;;
+  esac
+done
 
 if [[ $(uname -s) == Darwin ]]; then
+  formulae=(cmake)
+  $run_only || formulae+=(googletest pytest)
   missing=()
-  for formula in cmake googletest pytest; do
+  for formula in "${formulae[@]}"; do
     brew list --versions "$formula" >/dev/null 2>&1 || missing+=("$formula")
   done
-  if ((${#missing[@]})) && [[ ${1-} == --install ]]; then
+  if ((${#missing[@]})) && $install; then
     brew install "${missing[@]}"
   elif ((${#missing[@]})); then
     echo "Missing packages. Install them with Homebrew (https://brew.sh):" >&2
@@ -26,31 +37,34 @@ if [[ $(uname -s) == Darwin ]]; then
   exit 0
 fi
 
-packages=(
-  cmake make g++ pkg-config        # the build
-  googletest libgtest-dev          # unit tests
-  python3 python3-pytest           # process, installer and packaging tests
-  libxml2-dev libglib2.0-dev       # oracles for the filled agent templates
-  nlohmann-json3-dev               # oracle for pelagrin-sensors --json in its fuzzer
-  desktop-file-utils               # desktop-file-validate on the written autostart entry
-  libbenchmark-dev                 # bench/
-  clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux
-  shellcheck                       # linting packaging/sign.sh
-  valgrind                         # the helper under memcheck
-  procps                           # pkill and pgrep, used by the Linux installer
-  util-linux                       # setsid, used by it too; unshare, setpriv: the process tests
-  iproute2                         # loopback up in each test's network namespace
-  locales                          # a comma-decimal locale for the telemetry-line test
-  clang-format black               # the formatters CI holds every source to
-)
-# Opt-in groups, named in PELAGRIN_DEPS_EXTRA and separated by spaces.
-for group in ${PELAGRIN_DEPS_EXTRA:-}; do
-  case $group in
-    ci) packages+=(libclang-rt-14-dev) ;;          # libFuzzer
-    bench) packages+=(lm-sensors hyperfine) ;;     # bench/run_all.py: sensors -j, whole processes timed
-    *) echo "deps.sh: unknown group \"$group\" in PELAGRIN_DEPS_EXTRA (groups: ci, bench)" >&2; exit 1 ;;
-  esac
-done
+packages=(cmake make g++)          # the build: all that `make run` needs
+if ! $run_only; then
+  packages+=(
+    pkg-config                       # the fuzzers' oracles are found with it
+    googletest libgtest-dev          # unit tests
+    python3 python3-pytest           # process, installer and packaging tests
+    libxml2-dev libglib2.0-dev       # oracles for the filled agent templates
+    nlohmann-json3-dev               # oracle for pelagrin-sensors --json in its fuzzer
+    desktop-file-utils               # desktop-file-validate on the written autostart entry
+    libbenchmark-dev                 # bench/
+    clang libc++-dev                 # the Mac build generated, and main.mm checked, on Linux
+    shellcheck                       # linting packaging/sign.sh
+    valgrind                         # the helper under memcheck
+    procps                           # pkill and pgrep, used by the Linux installer
+    util-linux                       # setsid, used by it too; unshare, setpriv: the process tests
+    iproute2                         # loopback up in each test's network namespace
+    locales                          # a comma-decimal locale for the telemetry-line test
+    clang-format black               # the formatters CI holds every source to
+  )
+  # Opt-in groups, named in PELAGRIN_DEPS_EXTRA and separated by spaces.
+  for group in ${PELAGRIN_DEPS_EXTRA:-}; do
+    case $group in
+      ci) packages+=(libclang-rt-14-dev) ;;          # libFuzzer
+      bench) packages+=(lm-sensors hyperfine) ;;     # bench/run_all.py: sensors -j, whole processes timed
+      *) echo "deps.sh: unknown group \"$group\" in PELAGRIN_DEPS_EXTRA (groups: ci, bench)" >&2; exit 1 ;;
+    esac
+  done
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -72,6 +86,6 @@ if ((${#missing[@]})); then
 fi
 
 # The locale test needs de_DE.UTF-8 compiled; only root can add it.
-if [[ $(id -u) -eq 0 ]] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if ! $run_only && [[ $(id -u) -eq 0 ]] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || echo "note: could not compile de_DE.UTF-8; its test will be skipped" >&2
 fi
