@@ -11,6 +11,7 @@ else
 HELPER_PROGRAM = $(BUILD)/helper/PelagrinHelper
 endif
 
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FIRST_RUN_ARGS = $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DPELAGRIN_BUILD_TESTS=OFF -DPELAGRIN_BUILD_BENCH=OFF)
 
 .PHONY: deps configure build run test clean
@@ -19,14 +20,14 @@ deps:
 	@scripts/deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELAGRIN_BUILD_TESTS=ON -DPELAGRIN_BUILD_BENCH=ON $(CMAKE_ARGS)
+	$(CONFIGURE) -DPELAGRIN_BUILD_TESTS=ON -DPELAGRIN_BUILD_BENCH=ON $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 run:
 	@scripts/deps.sh --run
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(FIRST_RUN_ARGS) $(CMAKE_ARGS)
+	$(CONFIGURE) $(FIRST_RUN_ARGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD) --target PelagrinHelper -j$(JOBS)
 	$(HELPER_PROGRAM)
 
