@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-// What each log_<os>.cpp gives Log.cpp.
+// What each platform/<os>/SystemLog.cpp gives the service's log.
 
 // Writes one message, logged at `when`, to the system log. It may wait: only
 // the system log's own writer thread calls it.
