@@ -19,11 +19,13 @@
 #include <string>
 #include <thread>
 
+#include "protocol/Stream.h"
+
 inline sockaddr_in helperAddress() {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(27830);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(kPort);
+  inet_pton(AF_INET, kListenAddress, &address.sin_addr);
   return address;
 }
 
@@ -38,8 +40,8 @@ inline void requireFreePort() {
   const int error = errno;
   close(probe);
   if (bound) return;
-  std::fprintf(stderr, "cannot bind 127.0.0.1:27830 (%s): run this in namespaces of its own: bench/isolated COMMAND\n",
-               std::strerror(error));
+  std::fprintf(stderr, "cannot bind %s (%s): run this in namespaces of its own: bench/isolated COMMAND\n",
+               listenEndpoint().c_str(), std::strerror(error));
   std::exit(1);
 }
 

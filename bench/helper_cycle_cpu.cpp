@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   BenchHelper helper(PELAGRIN_BENCH_HELPER);
   BenchClient client;
   if (!client.readLine()) {
-    std::fprintf(stderr, "the helper did not start (is port 27830 free?)\n");
+    std::fprintf(stderr, "the helper did not start (is %s free?)\n", listenEndpoint().c_str());
     return 1;
   }
   const long long startTicks = mainThreadTicks(helper.pid());

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   BenchHelper helper(PELAGRIN_FOOTPRINT_HELPER);
   std::vector<BenchClient> clients(static_cast<std::size_t>(std::max(clientCount, 1)));
   if (!readCycles(clients, 100)) {
-    std::fprintf(stderr, "the helper did not start (is port 27830 free?)\n");
+    std::fprintf(stderr, "the helper did not start (is %s free?)\n", listenEndpoint().c_str());
     return 1;
   }
   const long long rss100 = residentKiB(helper.pid());
