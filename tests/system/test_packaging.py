@@ -13,16 +13,21 @@ ADD_TEST = re.compile(r"^add_test\(\[=\[(.+)\]=\] (.+)\)$", re.M)
 TIME_LIMIT = re.compile(r'^set_tests_properties\(\[=\[(.+?)\]=\] .* TIMEOUT "[1-9]', re.M)
 
 
+def target_rules(build, target):
+    """The folder of a target's make rules, wherever its CMakeLists.txt sits."""
+    return next(build.rglob(f"CMakeFiles/{target}.dir"))
+
+
 def mac_build_summary(mac, commands):
     """Info.plists, compile and link flags, the helper's copy and the Mac-only tests' commands."""
     text = (mac / "helper/PelagrinHelper.app/Contents/Info.plist").read_text()
     text += (mac / "HelperInstaller.app/Contents/Info.plist").read_text()
     for program in SHIPPED:
-        rules = Path(mac, program).parent / f"CMakeFiles/{Path(program).name}.dir"
+        rules = target_rules(mac, Path(program).name)
         flags = re.search(r"^\w+_FLAGS = (.*)$", (rules / "flags.make").read_text(), re.M)
         frameworks = re.findall(r"-framework \w+", (rules / "link.txt").read_text())
         text += f"{program}: {flags[1]} {' '.join(frameworks)}\n"
-    rules = (mac / "CMakeFiles/HelperInstallerResources.dir/build.make").read_text()
+    rules = (target_rules(mac, "HelperInstallerResources") / "build.make").read_text()
     text += "".join(re.findall(r"^\S+\.stamp: .*\n|ditto .*\n", rules, re.M))
     for test in ["macos_smoke_test", "macos_smoke_leaks", "macos_bundle_copy_test"]:
         text += shlex.join(commands[test]) + "\n"
