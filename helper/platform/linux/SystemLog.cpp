@@ -49,7 +49,9 @@ void sendOnStream(const char* entry, size_t size) {
 
 // The entry syslog(3) sends for LOG_USER | LOG_NOTICE, ident "PelagrinHelper"
 // and LOG_PID. A datagram goes to the path each time, as a restarted daemon
-// binds a new socket there.
+// binds a new socket there. Not syslog(3) itself: it stamps an entry with the
+// time it is sent, and a message may wait in the log's queue, so the entry
+// would disagree with the same line on stderr, which carries `when`.
 void systemLogEntry(const char* message, time_t when) {
   tm local{};
   localtime_r(&when, &local);
