@@ -23,14 +23,14 @@ set_target_properties(PelagrinHelper PROPERTIES
 set_target_properties(pelagrin-sensors PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # HelperInstaller.app: the thin Objective-C++ front over the portable core.
-# main.mm relies on ARC for its AppKit objects.
+# main.mm relies on ARC for its AppKit objects; Security reads its own signature.
 enable_language(OBJCXX)
 add_executable(HelperInstaller MACOSX_BUNDLE ${PROJECT_SOURCE_DIR}/installer/main/macos/main.mm)
 set_target_properties(HelperInstaller PROPERTIES
   MACOSX_BUNDLE_INFO_PLIST ${PELAGRIN_PACKAGING_DIR}/HelperInstaller-Info.plist.in)
 target_compile_options(HelperInstaller PRIVATE -fobjc-arc)
 target_link_libraries(HelperInstaller PRIVATE
-  pelagrin_installer_macos pelagrin_warnings "-framework AppKit" "-framework Foundation")
+  pelagrin_installer_macos pelagrin_warnings "-framework AppKit" "-framework Foundation" "-framework Security")
 
 # Copy the built helper bundle and the LaunchAgent template into the
 # installer's Resources. This is a separate step, not a POST_BUILD of the
