@@ -1,6 +1,8 @@
 #include "HelperInstaller.h"
 
+#include <algorithm>
 #include <map>
+#include <sstream>
 #include <string_view>
 
 #include "TemplateFill.h"
@@ -24,8 +26,17 @@ struct AgentConventions {
   std::vector<AgentCommand> startCommands;
   // Exits 0 while a helper of this user runs, 1 when none does.
   AgentCommand helperRuns;
-  // Exits 0 when the copied bundle's code signature holds; none where the
-  // system signs no code.
+  // Prints the labels of the user's agents with each one's state; none where
+  // the user cannot turn an agent off.
+  std::optional<AgentCommand> agentStates;
+  // Exits 0 while the system still holds the agent's job; none where it keeps none.
+  std::optional<AgentCommand> agentHeld;
+  // The first start command's answer for a label the user turned off, and
+  // its answer that may mean that too, or that the job is still going.
+  std::optional<int> turnedOffStatus;
+  std::optional<int> turnedOffOrStillGoingStatus;
+  // Exits 0 when the copied bundle's code signature satisfies <requirement>;
+  // none where the system signs no code.
   std::optional<AgentCommand> signatureCheck;
   const char* missingTemplateText;
   const char* installAgentLead;
@@ -45,6 +56,7 @@ constexpr const char* kUserId = "<userId>";
 constexpr const char* kBinaryName = "<binaryName>";
 constexpr const char* kBundlePath = "<bundlePath>";
 constexpr const char* kHelperProgram = "<helperProgram>";
+constexpr const char* kRequirement = "<requirement>";
 
 // launchd's commands act within the user's own domain, and killall as a user
 // can signal only the user's own processes.
@@ -59,7 +71,11 @@ const AgentConventions kLaunchdConventions{
                      {"/usr/bin/killall", {kBinaryName}}},
     .startCommands = {{kLaunchctl, {"bootstrap", kUserDomain, kPlistPath}}, {kLaunchctl, {"load", kPlistPath}}},
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
-    .signatureCheck = AgentCommand{"/usr/bin/codesign", {"--verify", "--strict", kBundlePath}},
+    .agentStates = AgentCommand{kLaunchctl, {"print-disabled", kUserDomain}},
+    .agentHeld = AgentCommand{kLaunchctl, {"print", kAgentTarget}},
+    .turnedOffStatus = 119,            // "Service is disabled", from macOS 26
+    .turnedOffOrStillGoingStatus = 5,  // "Input/output error"
+    .signatureCheck = AgentCommand{"/usr/bin/codesign", {"--verify", "--strict", kRequirement, kBundlePath}},
     .missingTemplateText = "Could not find the embedded LaunchAgent plist.",
     .installAgentLead = "Failed to install LaunchAgent:\n",
     .removeAgentLead = "Failed to remove LaunchAgent:\n",
@@ -76,6 +92,10 @@ const AgentConventions kXdgConventions{
     .stopCommands = {{"/usr/bin/pkill", {"-U", kUserId, "-x", kBinaryName}}},
     .startCommands = {{"/usr/bin/setsid", {"-f", kHelperProgram}}},
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
+    .agentStates = std::nullopt,
+    .agentHeld = std::nullopt,
+    .turnedOffStatus = std::nullopt,
+    .turnedOffOrStillGoingStatus = std::nullopt,
     .signatureCheck = std::nullopt,
     .missingTemplateText = "Could not find the embedded autostart entry.",
     .installAgentLead = "Failed to install autostart entry:\n",
@@ -88,6 +108,10 @@ const AgentConventions& conventionsFor(AgentSystem system) {
 }
 
 constexpr const char* kTemplateBaseName = "app.pelagrin.helper";
+constexpr const char* kHelperIdentifier = "app.pelagrin.helper";
+// What packaging/sign.sh signs the installer as; a build it has not signed
+// carries at most the linker's ad hoc signature, under another identifier.
+constexpr const char* kInstallerIdentifier = "app.pelagrin.helper-installer";
 constexpr const char* kBundleType = "app";
 // Finder's record of how a folder was last shown, left in any folder it opened.
 constexpr const char* kFinderMetadata = ".DS_Store";
@@ -96,6 +120,8 @@ constexpr double kStopGraceSeconds = 1.5;
 // every quarter second, for the same grace in all.
 constexpr int kStopChecks = 7;
 constexpr double kStopCheckSeconds = 0.25;
+// bootout returns before launchd has let go of the job.
+constexpr double kAgentGoneSeconds = 5;
 constexpr int kHelperRuns = 0;
 constexpr int kNoHelperRuns = 1;
 
@@ -127,10 +153,19 @@ constexpr const char* kCreateDirectoryLead = "Failed to create directory:\n";
 constexpr const char* kCopyHelperLead = "Failed to copy helper app:\n";
 constexpr const char* kBadSignatureLead = "The copied helper app's code signature is not valid (error ";
 constexpr const char* kBadSignatureAdvice = ").\n\nThe installer may be damaged: download it again.";
+constexpr const char* kUnsignedBuildAdvice =
+    ").\n\nThis installer is an unsigned development build: sign it with packaging/sign.sh, then run the signed "
+    "copy in dist/.";
 constexpr const char* kDownloadMarkLead = "Failed to clear the helper app's download mark:\n";
 constexpr const char* kRemoveHelperLead = "Failed to remove helper app:\n";
 constexpr const char* kStillThere = "It is still there.";
 constexpr const char* kStartFailureAdvice = ").\n\nTry logging out and back in.";
+constexpr const char* kMaybeTurnedOffAdvice =
+    ").\n\nIf Pelagrin Sensor Helper is turned off in System Settings \u203a General \u203a Login Items, turn it "
+    "on there and run this installer again. Otherwise, try logging out and back in.";
+constexpr const char* kTurnedOffText =
+    "Pelagrin Sensor Helper is turned off in System Settings \u203a General \u203a Login Items. Turn it on there, "
+    "then run this installer again.";
 constexpr const char* kStopCannotRunLead = "Could not stop the running helper: ";
 // "@" stands for the address the helper listens on (atHelperAddress).
 constexpr const char* kNothingListensText =
@@ -171,6 +206,34 @@ bool isTelemetryLine(std::string_view line) {
   };
   return take("{\"cpuTemp\":") && figure(1) && take(",\"cpuTempAvg\":") && figure(1) && take(",\"gpuTemp\":") &&
          figure(1) && take(",\"gpuUtil\":") && figure(3) && line == "}\n";
+}
+
+// Whether launchd's list of the user's agents shows the label turned off: a
+// line `"label" => disabled`, or `=> true` before macOS 13. The text is no
+// stable interface, so the spacing is free and both words count.
+bool listsAsTurnedOff(const std::string& listing, const std::string& label) {
+  const std::string quoted = "\"" + label + "\"";
+  for (std::size_t at = listing.find(quoted); at != std::string::npos; at = listing.find(quoted, at + 1)) {
+    const std::size_t from = at + quoted.size();
+    std::istringstream words(listing.substr(from, listing.find('\n', from) - from));
+    std::string arrow;
+    std::string state;
+    std::string more;
+    words >> arrow >> state;
+    if (arrow == "=>" && (state == "disabled" || state == "true") && !(words >> more)) return true;
+  }
+  return false;
+}
+
+// codesign --verify alone passes any valid signature, ad hoc or anyone's: the
+// copy must be our helper, and signed by the installer's own team where the
+// installer has one.
+std::string helperRequirement(const CodeSignature& own) {
+  std::string requirement = "identifier \"" + std::string(kHelperIdentifier) + "\"";
+  if (!own.teamId.empty()) {
+    requirement += " and anchor apple generic and certificate leaf[subject.OU] = \"" + own.teamId + "\"";
+  }
+  return requirement;
 }
 
 // Another program's first bytes, with every byte a terminal or an alert could
@@ -263,8 +326,13 @@ InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourceP
 // signature shows it is the helper we shipped.
 InstallerApp::Failure InstallerApp::clearDownloadMark(std::uint32_t userId) {
   if (conventions_.signatureCheck) {
-    const int status = run(*conventions_.signatureCheck, userId);
-    if (status != 0) return kBadSignatureLead + std::to_string(status) + kBadSignatureAdvice;
+    const CodeSignature own = platform_.ownSignature();
+    AgentCommand check = *conventions_.signatureCheck;
+    std::replace(check.arguments.begin(), check.arguments.end(), std::string(kRequirement),
+                 "-R=" + helperRequirement(own));
+    const int status = run(check, userId);
+    const char* advice = own.identifier == kInstallerIdentifier ? kBadSignatureAdvice : kUnsignedBuildAdvice;
+    if (status != 0) return kBadSignatureLead + std::to_string(status) + advice;
   }
   if (const FileError error = platform_.removeDownloadMark(bundlePath())) return kDownloadMarkLead + *error;
   return std::nullopt;
@@ -281,14 +349,53 @@ InstallerApp::Failure InstallerApp::installAgentFile(const std::string& template
   return std::nullopt;
 }
 
+// The user's choice in Login Items stands: a label turned off there is never
+// started, and never turned back on.
 InstallerApp::Failure InstallerApp::startHelper(std::uint32_t userId) {
-  int status = 0;
+  if (isTurnedOff(userId)) return kTurnedOffText;
+  int failedStatus = 0;
   for (const AgentCommand& command : conventions_.startCommands) {
-    status = run(command, userId);
-    if (status == 0) break;
+    int status = run(command, userId);
+    bool turnedOff = isRefusedAsTurnedOff(status, userId);
+    if (!turnedOff && status == conventions_.turnedOffOrStillGoingStatus) {
+      awaitAgentGone(userId);
+      status = run(command, userId);
+      turnedOff = isRefusedAsTurnedOff(status, userId);
+    }
+    if (turnedOff) return kTurnedOffText;
+    // load exits 0 even where it loaded nothing, so a fallback's 0 counts
+    // only while the system holds the job.
+    if (status == 0 && (failedStatus == 0 || isAgentHeld(userId))) return proveHelperServes(userId);
+    if (status != 0) failedStatus = status;
   }
-  if (status != 0) return conventions_.startFailureLead + std::to_string(status) + kStartFailureAdvice;
-  return proveHelperServes(userId);
+  // launchd does not always list a label turned off, and answers 5 for it then too.
+  const bool maybeTurnedOff = failedStatus == conventions_.turnedOffOrStillGoingStatus;
+  return conventions_.startFailureLead + std::to_string(failedStatus) +
+         (maybeTurnedOff ? kMaybeTurnedOffAdvice : kStartFailureAdvice);
+}
+
+// A list that cannot be read turns nothing off: the start's own answer is read next.
+bool InstallerApp::isTurnedOff(std::uint32_t userId) {
+  std::string listing;
+  return conventions_.agentStates && run(*conventions_.agentStates, userId, &listing) == 0 &&
+         listsAsTurnedOff(listing, plistName_);
+}
+
+bool InstallerApp::isRefusedAsTurnedOff(int status, std::uint32_t userId) {
+  if (status == conventions_.turnedOffStatus) return true;
+  return status == conventions_.turnedOffOrStillGoingStatus && isTurnedOff(userId);
+}
+
+bool InstallerApp::isAgentHeld(std::uint32_t userId) {
+  return !conventions_.agentHeld || run(*conventions_.agentHeld, userId) == 0;
+}
+
+// Only print's exit status is read: its text is no stable interface.
+void InstallerApp::awaitAgentGone(std::uint32_t userId) {
+  if (!conventions_.agentHeld) return;
+  for (double waited = 0; waited < kAgentGoneSeconds && isAgentHeld(userId); waited += kStopCheckSeconds) {
+    platform_.sleepFor(kStopCheckSeconds);
+  }
 }
 
 // launchctl and setsid only say that the helper was handed over; it may still
@@ -310,7 +417,7 @@ InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
   return atHelperAddress(kSilentLead) + std::to_string(kFirstLineSeconds) + " seconds of its start.";
 }
 
-int InstallerApp::run(const AgentCommand& command, std::uint32_t userId) {
+int InstallerApp::run(const AgentCommand& command, std::uint32_t userId, std::string* output) {
   const std::map<std::string, std::string> values = {
       {kAgentTarget, agentTarget(userId)},  {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
       {kUserId, std::to_string(userId)},    {kBinaryName, binaryName_},        {kBundlePath, bundlePath()},
@@ -320,16 +427,20 @@ int InstallerApp::run(const AgentCommand& command, std::uint32_t userId) {
     const auto value = values.find(argument);
     arguments.push_back(value == values.end() ? argument : value->second);
   }
+  if (output != nullptr) return platform_.runShellReading(command.executable, arguments, *output);
   return platform_.runShell(command.executable, arguments);
 }
 
-// Nothing to stop is the usual case; only a command that could not run at all fails.
+// Nothing to stop is the usual case; only a command that could not run at all
+// fails. Until the system has let go of the old job, a start of the same
+// label fails.
 InstallerApp::Failure InstallerApp::runStopCommands(std::uint32_t userId) {
   for (const AgentCommand& command : conventions_.stopCommands) {
     if (run(command, userId) == kCannotStartStatus) {
       return kStopCannotRunLead + command.executable + " could not be run.";
     }
   }
+  awaitAgentGone(userId);
   return std::nullopt;
 }
 

@@ -49,13 +49,18 @@ class InstallerApp {
   Failure clearDownloadMark(std::uint32_t userId);
   Failure installAgentFile(const std::string& templatePath);
   Failure startHelper(std::uint32_t userId);
+  bool isTurnedOff(std::uint32_t userId);
+  bool isRefusedAsTurnedOff(int status, std::uint32_t userId);
+  bool isAgentHeld(std::uint32_t userId);
+  void awaitAgentGone(std::uint32_t userId);
   Failure proveHelperServes(std::uint32_t userId);
   Outcome uninstall();
   void removeInstallDirIfUnused();
   bool confirmUninstall();
 
-  // Runs a command of the conventions with this run's values filled in.
-  int run(const AgentCommand& command, std::uint32_t userId);
+  // Runs a command of the conventions with this run's values filled in, and
+  // keeps its output where asked to.
+  int run(const AgentCommand& command, std::uint32_t userId, std::string* output = nullptr);
   Failure runStopCommands(std::uint32_t userId);
   Failure awaitHelperGone(std::uint32_t userId);
   Failure cannotTellWhetherHelperRuns(int status) const;

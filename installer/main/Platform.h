@@ -14,6 +14,8 @@ using FileError = std::optional<std::string>;
 
 // runShell's status for a program that could not be started at all, as a shell's.
 inline constexpr int kCannotStartStatus = 127;
+// Enough for launchd's list of every label a user turned off.
+inline constexpr std::size_t kReadOutputBytes = 1 << 20;
 
 // What a client of a loopback port met: whether it got connected, the bytes
 // that came (up to the first line feed, the peer's close, the byte limit or
@@ -22,6 +24,14 @@ struct PortReply {
   bool connected = false;
   std::string received;
   bool closedByPeer = false;
+};
+
+// What a program's own code signature says: its signing identifier and Team
+// ID, each empty where there is none (an unsigned build has neither, an ad hoc
+// signature no Team ID).
+struct CodeSignature {
+  std::string identifier;
+  std::string teamId;
 };
 
 // Everything the installer needs from the system it runs on. Implementations
@@ -65,6 +75,12 @@ class Platform {
 
   // Runs the program with these arguments, no shell, and returns its status.
   virtual int runShell(const std::string& executable, const std::vector<std::string>& arguments) = 0;
+  // As runShell, and hands back what the program wrote on its standard output
+  // (up to kReadOutputBytes of it).
+  virtual int runShellReading(const std::string& executable, const std::vector<std::string>& arguments,
+                              std::string& output) = 0;
+  // The installer's own signature; a system that signs no code has none.
+  virtual CodeSignature ownSignature() = 0;
   virtual void sleepFor(double seconds) = 0;
   // Keeps trying to connect to 127.0.0.1:port until `seconds` have passed,
   // then reads, never writes, until a line feed, the peer's close, maxBytes

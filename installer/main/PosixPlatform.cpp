@@ -64,6 +64,11 @@ int PosixPlatform::runShell(const std::string& executable, const std::vector<std
   return ::runShell(executable, arguments);
 }
 
+int PosixPlatform::runShellReading(const std::string& executable, const std::vector<std::string>& arguments,
+                                   std::string& output) {
+  return ::runShellReading(executable, arguments, output);
+}
+
 void PosixPlatform::sleepFor(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
   timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};

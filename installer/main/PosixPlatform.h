@@ -4,8 +4,8 @@
 
 // The parts of Platform that plain POSIX serves the same way on macOS and on
 // Linux: user id, files, commands, sleep and the loopback. Each front adds its
-// dialogs, its resource lookup, its home folder, its copy of the helper bundle
-// and its download mark.
+// dialogs, its resource lookup, its home folder, its copy of the helper bundle,
+// its download mark and its own signature.
 class PosixPlatform : public Platform {
  public:
   std::uint32_t userId() override;
@@ -18,6 +18,8 @@ class PosixPlatform : public Platform {
   FileError readTextFile(const std::string& path, std::string& text) override;
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;
+  int runShellReading(const std::string& executable, const std::vector<std::string>& arguments,
+                      std::string& output) override;
   void sleepFor(double seconds) override;
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override;
 };

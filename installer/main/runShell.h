@@ -13,3 +13,7 @@
 // status, or the number of the signal that ended it; kCannotStartStatus
 // where it could not be started.
 int runShell(const std::string& executable, const std::vector<std::string>& arguments);
+
+// As runShell, with the child's standard output read into `output` (up to
+// kReadOutputBytes of it; the rest is read and dropped).
+int runShellReading(const std::string& executable, const std::vector<std::string>& arguments, std::string& output);

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -54,11 +56,18 @@ struct Scenario {
   std::string plist = "<string>__INSTALL_PATH__</string>";
   std::string home = kHome;
   std::set<std::string> resources = {"PelagrinHelper.app", "app.pelagrin.helper.plist", "app.pelagrin.helper.desktop"};
+  CodeSignature signer = {.identifier = "app.pelagrin.helper-installer", .teamId = ""};
+  // Where set, launchctl is fixtures/installer/launchctl, the launchd model,
+  // with these settings; otherwise it answers from the fields above.
+  std::string launchd = "";
 };
 
 struct RecordingPlatform : Platform {
   Scenario scenario;
   std::ostringstream record;
+  std::string modelState;  // the launchd model's folder
+  double slept = 0;
+  bool loaded = false;
 
   int runModal(const Alert& alert) override {
     record << "alert " << kStyleNames[static_cast<int>(alert.style)] << " " << alert.title << ": "
@@ -100,20 +109,41 @@ struct RecordingPlatform : Platform {
   }
   FileError removeDownloadMark(const std::string& path) override { return ask("unmark " + path); }
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override {
+    std::string output;
+    return runShellReading(executable, arguments, output);
+  }
+  int runShellReading(const std::string& executable, const std::vector<std::string>& arguments,
+                      std::string& output) override {
     std::string command = "run " + executable;
     for (const std::string& argument : arguments) command += " " + argument;
     ask(command);
     if (executable == "/usr/bin/pgrep") return answerInTurn(scenario.helperRuns);
     if (executable == "/usr/bin/codesign") return scenario.codesign;
+    if (!scenario.launchd.empty()) return askModel(arguments, output);
     if (arguments[0] == "bootstrap" || arguments[0] == "-f") return scenario.bootstrap;
-    if (arguments[0] == "load") return scenario.load;
-    return scenario.stop;
+    if (arguments[0] == "load") {
+      loaded = scenario.load == 0;
+      return scenario.load;
+    }
+    if (arguments[0] == "print") return loaded ? 0 : 113;
+    return arguments[0] == "print-disabled" ? 0 : scenario.stop;
   }
-  void sleepFor(double seconds) override { ask("sleep " + std::to_string(seconds)); }
+  CodeSignature ownSignature() override { return scenario.signer; }
+  void sleepFor(double seconds) override {
+    slept += seconds;
+    ask("sleep " + std::to_string(seconds));
+  }
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override {
     ask("read 127.0.0.1:" + std::to_string(port) + " for " + std::to_string(seconds) + " s, at most " +
         std::to_string(maxBytes) + " bytes");
     return scenario.reply;
+  }
+
+  int askModel(const std::vector<std::string>& arguments, std::string& output) {
+    std::vector<std::string> model = {PELAGRIN_FIXTURES "/installer/launchctl", modelState,
+                                      std::to_string(std::lround(slept * 1000))};
+    model.insert(model.end(), arguments.begin(), arguments.end());
+    return ::runShellReading("/bin/sh", model, output);
   }
 
   static int answerInTurn(std::deque<int>& answers) {
@@ -139,6 +169,7 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   const std::deque<int> confirmed = {kUninstall, kConfirm};
   const std::deque<int> neverStops = {0, 0, 0, 0, 0, 0, 0};
   const std::string linuxBundle = kHome + "/.local/share/Pelagrin/PelagrinHelper.app";
+  const std::string installer = "app.pelagrin.helper-installer";
   const std::string noisy = "HTTP/1.1 400 \x1b]0;owned\x07 \"x\" \\ \xc3\xa9\r\n";
   const Scenario scenarios[] = {
       {.name = "prompt-nothing-installed", .answers = {kCancel}, .existing = {}},
@@ -158,6 +189,8 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-old-helper-stays", .helperRuns = neverStops},
       {.name = "install-pgrep-fails", .helperRuns = {2}},
       {.name = "install-signature-broken", .codesign = 1},
+      {.name = "install-unsigned-development-build", .codesign = 1, .signer = {}},
+      {.name = "install-signed-with-a-developer-id", .signer = {.identifier = installer, .teamId = "A1B2C3D4E5"}},
       {.name = "install-mark-stays", .failing = "unmark " + kBundle},
       {.name = "install-helper-stops-at-once", .reply = {}},
       {.name = "install-another-program-answers", .reply = reply(noisy, false)},
@@ -165,6 +198,11 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-helper-serves-four", .reply = reply("", true)},
       {.name = "install-silent-port", .reply = reply("", false)},
       {.name = "install-another-users-helper", .helperRuns = {1, 1}},
+      {.name = "launchd-turned-off-in-login-items", .launchd = "off=disabled"},
+      {.name = "launchd-turned-off-before-macos-13", .launchd = "off=true"},
+      {.name = "launchd-turned-off-unlisted-macos-26", .launchd = "off=unlisted refusal=119"},
+      {.name = "launchd-turned-off-unlisted-load-says-0", .launchd = "off=unlisted"},
+      {.name = "launchd-bootout-ends-later", .launchd = "linger=9000"},
       {.name = "uninstall-cancelled", .answers = {kUninstall, kDecline}},
       {.name = "uninstall", .answers = confirmed, .existing = {kBundle, kPlist, finderMetadata}},
       {.name = "uninstall-keeps-a-folder-others-use",
@@ -179,7 +217,11 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   for (const Scenario& scenario : scenarios) {
     RecordingPlatform platform;
     platform.scenario = scenario;
+    char modelState[] = "/tmp/launchd-model-XXXXXX";
+    platform.modelState = mkdtemp(modelState);
+    std::ofstream(platform.modelState + "/settings") << scenario.launchd;
     const Outcome outcome = InstallerApp(platform, scenario.system).applicationDidFinishLaunching();
+    std::filesystem::remove_all(platform.modelState);
     platform.record << "exit " << static_cast<int>(outcome) << "\n";
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";
     if (std::getenv("PELAGRIN_BLESS")) std::ofstream(golden) << platform.record.str();

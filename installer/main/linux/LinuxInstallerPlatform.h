@@ -17,6 +17,8 @@ class LinuxInstallerPlatform : public PosixPlatform {
   std::string homeDirectory() override;
   FileError copyItem(const std::string& from, const std::string& to) override;
   FileError removeDownloadMark(const std::string& path) override;
+  // Linux signs no code.
+  CodeSignature ownSignature() override { return {}; }
 
  private:
   const std::string resourcesDir_;

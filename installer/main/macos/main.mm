@@ -1,7 +1,9 @@
 // The macOS front: AppKit start-up, NSAlert dialogs, the bundle's resources,
-// the home folder and the bundle copy. Every rule lives in InstallerApp.
+// the home folder, the bundle copy and the installer's own signature. Every
+// rule lives in InstallerApp.
 
 #import <AppKit/AppKit.h>
+#import <Security/Security.h>
 
 #include <cstdlib>
 
@@ -14,6 +16,15 @@ namespace {
 NSString* toNSString(const std::string& text) {
   NSString* string = [NSString stringWithUTF8String:text.c_str()];
   return string != nil ? string : @"";
+}
+
+// A borrowed value of a signing-information dictionary, as UTF-8; empty where
+// it is missing or no string.
+std::string signingText(CFDictionaryRef information, CFStringRef key) {
+  const void* value = CFDictionaryGetValue(information, key);
+  if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID()) return "";
+  const char* text = [(__bridge NSString*)value UTF8String];
+  return text != nullptr ? text : "";
 }
 
 // The prompt must open in front even when another app has the focus. From
@@ -55,6 +66,22 @@ class MacPlatform final : public PosixPlatform {
   FileError copyItem(const std::string& from, const std::string& to) override { return copyBundle(from, to); }
 
   FileError removeDownloadMark(const std::string& path) override { return removeQuarantine(path); }
+
+  // kSecCSSigningInformation adds the Team ID, which only a signature by a
+  // certificate carries; an unsigned build yields no identifier at all.
+  CodeSignature ownSignature() override {
+    CodeSignature signature;
+    SecCodeRef code = nullptr;
+    if (SecCodeCopySelf(kSecCSDefaultFlags, &code) != errSecSuccess) return signature;
+    CFDictionaryRef information = nullptr;
+    if (SecCodeCopySigningInformation(code, kSecCSSigningInformation, &information) == errSecSuccess) {
+      signature.identifier = signingText(information, kSecCodeInfoIdentifier);
+      signature.teamId = signingText(information, kSecCodeInfoTeamIdentifier);
+      CFRelease(information);
+    }
+    CFRelease(code);
+    return signature;
+  }
 };
 
 }  // namespace

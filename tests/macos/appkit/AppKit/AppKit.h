@@ -25,6 +25,7 @@ __attribute__((objc_root_class))
 @interface NSString : NSObject
 + (instancetype)stringWithUTF8String:(const char*)nullTerminatedCString;
 @property(readonly) const char* fileSystemRepresentation;
+@property(readonly) const char* UTF8String;
 @end
 
 @class NSNotification;
