@@ -54,8 +54,9 @@ class InstallerApp {
   void removeInstallDirIfUnused();
   bool confirmUninstall();
 
-  // Runs a command of the conventions with this run's values filled in.
-  int run(const AgentCommand& command, std::uint32_t userId);
+  // Runs a command of the conventions with this run's values filled in;
+  // detached for one that leaves the helper running.
+  int run(const AgentCommand& command, std::uint32_t userId, bool detached = false);
   Failure runStopCommands(std::uint32_t userId);
   Failure awaitHelperGone(std::uint32_t userId);
   Failure cannotTellWhetherHelperRuns(int status) const;

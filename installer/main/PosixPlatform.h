@@ -18,6 +18,9 @@ class PosixPlatform : public Platform {
   FileError readTextFile(const std::string& path, std::string& text) override;
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;
+  // launchctl only hands the helper to launchd, which starts it afresh.
+  int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
   void sleepFor(double seconds) override;
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override;
+  PortHolder portHolder(std::uint16_t port) override;
 };

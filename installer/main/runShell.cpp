@@ -53,16 +53,15 @@ int terminationStatus(int waitStatus) {
 
 }  // namespace
 
-int runShell(const std::string& executable, const std::vector<std::string>& arguments) {
+int spawnAndWait(const std::string& executable, const std::vector<std::string>& arguments,
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(executable.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  const ChildDescriptors descriptors;
   pid_t child = -1;
-  if (posix_spawn(&child, executable.c_str(), descriptors.actions(), descriptors.attributes(), argv.data(), environ) !=
-      0) {
+  if (posix_spawn(&child, executable.c_str(), actions, attributes, argv.data(), environ) != 0) {
     return kCannotStartStatus;
   }
   int waitStatus = 0;
@@ -70,4 +69,9 @@ int runShell(const std::string& executable, const std::vector<std::string>& argu
     if (errno != EINTR) return kCannotStartStatus;
   }
   return terminationStatus(waitStatus);
+}
+
+int runShell(const std::string& executable, const std::vector<std::string>& arguments) {
+  const ChildDescriptors descriptors;
+  return spawnAndWait(executable, arguments, descriptors.actions(), descriptors.attributes());
 }

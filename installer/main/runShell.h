@@ -1,5 +1,7 @@
 #pragma once
 
+#include <spawn.h>
+
 #include <string>
 #include <vector>
 
@@ -13,3 +15,8 @@
 // status, or the number of the signal that ended it; kCannotStartStatus
 // where it could not be started.
 int runShell(const std::string& executable, const std::vector<std::string>& arguments);
+
+// Starts `executable` with these descriptors and settings, and waits for it
+// as runShell does: the one start-and-wait that every child of the installer goes through.
+int spawnAndWait(const std::string& executable, const std::vector<std::string>& arguments,
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes);

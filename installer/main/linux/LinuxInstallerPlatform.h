@@ -17,6 +17,7 @@ class LinuxInstallerPlatform : public PosixPlatform {
   std::string homeDirectory() override;
   FileError copyItem(const std::string& from, const std::string& to) override;
   FileError removeDownloadMark(const std::string& path) override;
+  int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
 
  private:
   const std::string resourcesDir_;
