@@ -147,12 +147,15 @@ Holds holdsSocket(const std::string& fdFolder, const std::string& link, Scan& sc
     return Holds::No;
   }
   char target[64];
+  bool closed = false;  // a process of this uid in an outer user namespace lists its links but keeps them
   while (const dirent* entry = readdir(fds.get())) {
     if (!isNumber(entry->d_name)) continue;
     if (++scan.descriptors > kMostDescriptors) return Holds::TooMany;
     const ssize_t size = readlinkat(dirfd(fds.get()), entry->d_name, target, sizeof target);
     if (size > 0 && link.compare(0, std::string::npos, target, static_cast<std::size_t>(size)) == 0) return Holds::Yes;
+    closed = closed || (size < 0 && errno != ENOENT);
   }
+  if (closed) ++scan.unreadable;
   return Holds::No;
 }
 
@@ -183,8 +186,7 @@ PortHolder holderOf(const std::string& procRoot, const Listener& listener) {
   // Another user's processes may be closed to us; the table still says whose the socket is.
   if (!mine && scan.unreadable > 0) return {.kind = kind, .uid = listener.uid, .pid = {}, .program = {}, .reason = ""};
   if (scan.unreadable > 0) {
-    return cannotTell("no process that may be looked at holds the socket, and " + std::to_string(scan.unreadable) +
-                      " may not be");
+    return cannotTell("no process that may be looked at holds the socket, and some may not be");
   }
   return cannotTell("no process holds the socket: it closed while it was looked at");
 }

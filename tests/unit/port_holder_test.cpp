@@ -93,7 +93,7 @@ TEST(PortHolder, ReadsEveryProcTreeAsItsRowSays) {
       {.name = "this user's, but hidden",
        .tcp = kTitles + std::string("   0: 0100007F:6CB6 00000000:0000 0A 0:0 0:0 0 ") + mine + " 0 5150\n",
        .fdFolder = "fd-file",
-       .answer = "cannot tell who; why: no process that may be looked at holds the socket, and 1 may not be"},
+       .answer = "cannot tell who; why: no process that may be looked at holds the socket, and some may not be"},
       {.name = "held by nobody",
        .tcp = kTitles + row,
        .holder = "",
