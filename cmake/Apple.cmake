@@ -18,6 +18,9 @@ set_target_properties(PelagrinHelper PROPERTIES
   MACOSX_BUNDLE TRUE
   MACOSX_BUNDLE_INFO_PLIST ${PELAGRIN_PACKAGING_DIR}/PelagrinHelper-Info.plist.in)
 
+# Who holds a port, through libproc, for the installer and pelagrin-sensors.
+target_sources(pelagrin_port_table PRIVATE ${PROJECT_SOURCE_DIR}/porttable/LibprocPortHolder.cpp)
+
 # pelagrin-sensors: a plain command-line tool beside the apps, which sign.sh
 # signs too.
 set_target_properties(pelagrin-sensors PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
