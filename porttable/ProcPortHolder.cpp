@@ -56,7 +56,7 @@ std::uint32_t word(std::uint32_t hostOrder) { return htonl(hostOrder); }
 
 // How a local address takes connections to 127.0.0.1: 3 bound to it, 2 bound
 // to it as an IPv4-mapped IPv6 address, 1 to every IPv4 address, 0 to every
-// address; -1 not at all.
+// address; -1 not at all, and -2 where it is no address in the kernel's form.
 int rankOf(const std::string& address) {
   unsigned long long words[4] = {};
   const std::size_t count = address.size() / 8;
