@@ -52,6 +52,8 @@ struct ProcTree {
 TEST(PortHolder, ReadsEveryProcTreeAsItsRowSays) {
   const std::string mine = std::to_string(getuid());
   const std::string row = std::string(kLoopbackListener);
+  std::string thousands = kTitles;  // established connections to another port
+  for (int i = 0; i < 5000; ++i) thousands += "   0: 0100007F:1F90 0100007F:9C40 01 0:0 0:0 0 1001 0 9\n";
   const ProcTree trees[] = {
       {.name = "no table",
        .tcp = std::nullopt,
@@ -74,6 +76,7 @@ TEST(PortHolder, ReadsEveryProcTreeAsItsRowSays) {
                           "0A 0:0 0:0 0 1001 0 2\n   2: 0100007F:6CB6 0100007F:1234 01 0:0 0:0 0 1001 0 3\n"),
        .answer = "nothing"},
       {.name = "another user's helper", .tcp = kTitles + row, .answer = "PelagrinHelper (pid 4242) of user 1001"},
+      {.name = "thousands of sockets", .tcp = thousands + row, .answer = "PelagrinHelper (pid 4242) of user 1001"},
       {.name = "bound to 127.0.0.1 before every address",
        .tcp = kTitles + std::string("   0: 00000000:6CB6 00000000:0000 0A 0:0 0:0 0 7 0 6\n") + row,
        .answer = "PelagrinHelper (pid 4242) of user 1001"},
