@@ -138,7 +138,7 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
         os.readlink(f"/proc/{helper}/fd/{fd}") for fd in os.listdir(f"/proc/{helper}/fd")
     ]
     assert descriptors[0] == "/dev/null" and str(sandbox.root) not in descriptors
-    assert os.readlink(f"/proc/{helper}/cwd") == "/"
+    assert os.readlink(f"/proc/{helper}/cwd") == "/" and os.getsid(int(helper)) == int(helper)
     first = Client(timeout=5)
     assert first.line(timeout=4)
     (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").write_text("old")
