@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWait = std::chrono::milliseconds(2500);  // one 2 s cycle and a margin
 constexpr std::size_t kMostBytes = 256;                  // more than any telemetry line
 constexpr std::size_t kBytesShown = 64;
+constexpr const char* kHelperProgram = "PelagrinHelper";
 
 int millisecondsLeft(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -110,6 +111,21 @@ HelperAnswer askOver(int fd, Clock::time_point deadline) {
   return answerFrom(received, closed);
 }
 
+// The helper's line vouches for nothing by itself: the holder must be a PelagrinHelper.
+HelperAnswer judgedByHolder(HelperAnswer answer, const PortHolder& holder) {
+  answer.holder = holder;
+  if (answer.state != HelperState::Serving) return answer;
+  const bool known = holder.kind == PortHolder::Kind::ThisUser || holder.kind == PortHolder::Kind::OtherUser;
+  if (known && holder.program == kHelperProgram) {
+    if (holder.kind == PortHolder::Kind::OtherUser) answer.detail += ", as " + describe(holder) + ", not yours";
+    return answer;
+  }
+  answer.line.reset();
+  answer.state = known && holder.program ? HelperState::NotTheHelper : HelperState::Unconfirmed;
+  answer.detail = "sent the helper's line, but the port is held by " + describe(holder);
+  return answer;
+}
+
 }  // namespace
 
 HelperAnswer askHelper() {
@@ -118,7 +134,8 @@ HelperAnswer askHelper() {
   if (fd < 0) return notRunning(errno);
   HelperAnswer answer = askOver(fd, deadline);
   close(fd);
-  return answer;
+  if (answer.state == HelperState::NotRunning) return answer;
+  return judgedByHolder(answer, whoListens(kPort));
 }
 
 const char* words(HelperState state) {
@@ -130,6 +147,7 @@ const char* words(HelperState state) {
     case HelperState::Reset: return "reset";
     case HelperState::NotAccepted: return "not accepted";
     case HelperState::NotTheHelper: return "not the helper";
+    case HelperState::Unconfirmed: return "unconfirmed";
   }
   return "";
 }

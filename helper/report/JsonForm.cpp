@@ -23,9 +23,21 @@ const char* className(const ServiceSample& service) {
 
 const char* cpuSource(const CpuFigure& cpu) { return cpu.fromAllSensors ? "all sensors" : "cpu markers"; }
 
+std::string json(const std::optional<std::uint32_t>& number) { return number ? std::to_string(*number) : "null"; }
+std::string json(const std::optional<int>& number) { return number ? std::to_string(*number) : "null"; }
+
+// Null where nothing took the connection, or the socket table could not say who holds the port.
+std::string holderJson(const std::optional<PortHolder>& holder) {
+  if (!holder || holder->kind == PortHolder::Kind::Nobody || holder->kind == PortHolder::Kind::CannotTell) {
+    return "null";
+  }
+  return "{\"pid\": " + json(holder->pid) + ", \"uid\": " + json(holder->uid) +
+         ", \"program\": " + json(holder->program) + "}";
+}
+
 std::string helperJson(const HelperAnswer& helper) {
   return ",\n  \"helper\": {\"state\": " + quoted(words(helper.state)) + ", \"line\": " + json(helper.line) +
-         ", \"detail\": " + quoted(helper.detail) + "}";
+         ", \"detail\": " + quoted(helper.detail) + ", \"holder\": " + holderJson(helper.holder) + "}";
 }
 
 }  // namespace

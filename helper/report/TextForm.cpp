@@ -67,6 +67,7 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
                 static_cast<double>(sample.gpuUtil));
   out += readings;
   if (helper) out += "\nHelper on " + listenEndpoint() + "\n  " + words(helper->state) + ": " + helper->detail + "\n";
+  if (helper && helper->holder) out += "  held by " + describe(*helper->holder) + "\n";
   if (helper && helper->line) out += "  " + *helper->line;
   return out + "\nThe line the helper would send now:\n" + sample.line;
 }

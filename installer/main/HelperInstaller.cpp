@@ -24,6 +24,9 @@ struct AgentConventions {
   std::vector<AgentCommand> stopCommands;
   // Tried in order until one succeeds.
   std::vector<AgentCommand> startCommands;
+  // Whether a start command leaves the helper running as its own child, which
+  // must then get nothing of the installer's; launchd starts its own afresh.
+  bool startsHelperItself;
   // Exits 0 while a helper of this user runs, 1 when none does.
   AgentCommand helperRuns;
   // Prints the labels of the user's agents with each one's state; none where
@@ -70,6 +73,7 @@ const AgentConventions kLaunchdConventions{
                      {kLaunchctl, {"unload", kPlistPath}},
                      {"/usr/bin/killall", {kBinaryName}}},
     .startCommands = {{kLaunchctl, {"bootstrap", kUserDomain, kPlistPath}}, {kLaunchctl, {"load", kPlistPath}}},
+    .startsHelperItself = false,
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
     .agentStates = AgentCommand{kLaunchctl, {"print-disabled", kUserDomain}},
     .agentHeld = AgentCommand{kLaunchctl, {"print", kAgentTarget}},
@@ -91,6 +95,7 @@ const AgentConventions kXdgConventions{
     .templateFormat = TemplateFormat::DesktopEntry,
     .stopCommands = {{"/usr/bin/pkill", {"-U", kUserId, "-x", kBinaryName}}},
     .startCommands = {{"/usr/bin/setsid", {"-f", kHelperProgram}}},
+    .startsHelperItself = true,
     .helperRuns = {kPgrep, {"-U", kUserId, "-x", kBinaryName}},
     .agentStates = std::nullopt,
     .agentHeld = std::nullopt,
@@ -170,9 +175,9 @@ constexpr const char* kStopCannotRunLead = "Could not stop the running helper: "
 // "@" stands for the address the helper listens on (atHelperAddress).
 constexpr const char* kNothingListensText =
     "Helper installed but not running: nothing listens on @.\n\nIt stopped at once or never started.";
-constexpr const char* kAnotherHelperText =
-    "Helper installed but not running: another helper, most likely another user's, already serves @.";
-constexpr const char* kAnotherProgramLead = "Helper installed but not running: another program holds @. It answered \"";
+constexpr const char* kHeldByLead = "Helper installed but not running: @ is held by ";
+constexpr const char* kCannotTellLead = "Helper installed, but who holds @ cannot be told: ";
+constexpr const char* kOddAnswerLead = "Helper installed, but instead of its telemetry line it answered \"";
 constexpr const char* kFourClientsText =
     "Helper installed, but @ turned the connection away at once: the helper there already serves four clients.";
 constexpr const char* kSilentLead = "Helper installed, but the program on @ sent no line within ";
@@ -355,11 +360,11 @@ InstallerApp::Failure InstallerApp::startHelper(std::uint32_t userId) {
   if (isTurnedOff(userId)) return kTurnedOffText;
   int failedStatus = 0;
   for (const AgentCommand& command : conventions_.startCommands) {
-    int status = run(command, userId);
+    int status = runStart(command, userId);
     bool turnedOff = isRefusedAsTurnedOff(status, userId);
     if (!turnedOff && status == conventions_.turnedOffOrStillGoingStatus) {
       awaitAgentGone(userId);
-      status = run(command, userId);
+      status = runStart(command, userId);
       turnedOff = isRefusedAsTurnedOff(status, userId);
     }
     if (turnedOff) return kTurnedOffText;
@@ -400,24 +405,33 @@ void InstallerApp::awaitAgentGone(std::uint32_t userId) {
 
 // launchctl and setsid only say that the helper was handed over; it may still
 // exit at once (the port taken, a home that cannot run programs). Its own
-// line on the port, while a helper of this user runs, is the proof.
+// line, while the system's socket table shows that this user's helper is the
+// one on the port, is the proof: another user's program can send the same line.
 InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
   const PortReply reply = platform_.readLoopbackLine(kHelperPort, kFirstLineSeconds, kReplyBytes);
   if (!reply.connected) return atHelperAddress(kNothingListensText);
+  const PortHolder holder = platform_.portHolder(kHelperPort);
   // Up to the first line feed, with it; nothing where none came.
-  if (isTelemetryLine(reply.received.substr(0, reply.received.find('\n') + 1))) {
-    const int status = run(conventions_.helperRuns, userId);
-    if (status == kHelperRuns) return std::nullopt;
-    if (status == kNoHelperRuns) return atHelperAddress(kAnotherHelperText);
-    return cannotTellWhetherHelperRuns(status);
+  const bool isLine = isTelemetryLine(reply.received.substr(0, reply.received.find('\n') + 1));
+  const std::string answered = isLine || reply.received.empty() ? "" : shownSafely(reply.received);
+  switch (holder.kind) {
+    case PortHolder::Kind::Nobody: return atHelperAddress(kNothingListensText);
+    case PortHolder::Kind::CannotTell: return atHelperAddress(kCannotTellLead) + holder.reason + ".";
+    case PortHolder::Kind::ThisUser:
+    case PortHolder::Kind::OtherUser: break;
   }
-  if (!reply.received.empty()) return atHelperAddress(kAnotherProgramLead) + shownSafely(reply.received) + "\".";
+  if (holder.uid != userId || holder.program != binaryName_) {
+    const std::string said = answered.empty() ? "" : " It answered \"" + answered + "\".";
+    return atHelperAddress(kHeldByLead) + describe(holder) + "." + said;
+  }
+  if (isLine) return std::nullopt;
+  if (!answered.empty()) return kOddAnswerLead + answered + "\".";
   // The helper closes a fifth client at once, without a word.
   if (reply.closedByPeer) return atHelperAddress(kFourClientsText);
   return atHelperAddress(kSilentLead) + std::to_string(kFirstLineSeconds) + " seconds of its start.";
 }
 
-int InstallerApp::run(const AgentCommand& command, std::uint32_t userId, std::string* output) {
+std::vector<std::string> InstallerApp::filledArguments(const AgentCommand& command, std::uint32_t userId) const {
   const std::map<std::string, std::string> values = {
       {kAgentTarget, agentTarget(userId)},  {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
       {kUserId, std::to_string(userId)},    {kBinaryName, binaryName_},        {kBundlePath, bundlePath()},
@@ -427,8 +441,18 @@ int InstallerApp::run(const AgentCommand& command, std::uint32_t userId, std::st
     const auto value = values.find(argument);
     arguments.push_back(value == values.end() ? argument : value->second);
   }
+  return arguments;
+}
+
+int InstallerApp::run(const AgentCommand& command, std::uint32_t userId, std::string* output) {
+  const std::vector<std::string> arguments = filledArguments(command, userId);
   if (output != nullptr) return platform_.runShellReading(command.executable, arguments, *output);
   return platform_.runShell(command.executable, arguments);
+}
+
+int InstallerApp::runStart(const AgentCommand& command, std::uint32_t userId) {
+  if (!conventions_.startsHelperItself) return run(command, userId);
+  return platform_.runDetached(command.executable, filledArguments(command, userId));
 }
 
 // Nothing to stop is the usual case; only a command that could not run at all

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform.h"
 
@@ -58,9 +59,13 @@ class InstallerApp {
   void removeInstallDirIfUnused();
   bool confirmUninstall();
 
-  // Runs a command of the conventions with this run's values filled in, and
-  // keeps its output where asked to.
+  // A command of the conventions with this run's values filled in.
+  std::vector<std::string> filledArguments(const AgentCommand& command, std::uint32_t userId) const;
+  // Runs a command of the conventions, and keeps its output where asked to.
   int run(const AgentCommand& command, std::uint32_t userId, std::string* output = nullptr);
+  // Runs a start command; one that leaves the helper as its own child gives
+  // it nothing of the installer's.
+  int runStart(const AgentCommand& command, std::uint32_t userId);
   Failure runStopCommands(std::uint32_t userId);
   Failure awaitHelperGone(std::uint32_t userId);
   Failure cannotTellWhetherHelperRuns(int status) const;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Alert.h"
+#include "PortHolder.h"
 
 // The description of a failed file operation, in the platform's words; empty
 // when the operation succeeded.
@@ -81,9 +82,15 @@ class Platform {
                               std::string& output) = 0;
   // The installer's own signature; a system that signs no code has none.
   virtual CodeSignature ownSignature() = 0;
+  // As runShell, for a program that leaves the helper running: where the
+  // installer starts the helper itself, the helper gets nothing of the
+  // installer's (no terminal, pipe or folder), as launchd's helpers get nothing.
+  virtual int runDetached(const std::string& executable, const std::vector<std::string>& arguments) = 0;
   virtual void sleepFor(double seconds) = 0;
   // Keeps trying to connect to 127.0.0.1:port until `seconds` have passed,
   // then reads, never writes, until a line feed, the peer's close, maxBytes
   // or that same deadline.
   virtual PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) = 0;
+  // Who listens on 127.0.0.1:port, from the system's socket table.
+  virtual PortHolder portHolder(std::uint16_t port) = 0;
 };

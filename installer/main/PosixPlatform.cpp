@@ -69,6 +69,10 @@ int PosixPlatform::runShellReading(const std::string& executable, const std::vec
   return ::runShellReading(executable, arguments, output);
 }
 
+int PosixPlatform::runDetached(const std::string& executable, const std::vector<std::string>& arguments) {
+  return ::runShell(executable, arguments);
+}
+
 void PosixPlatform::sleepFor(double seconds) {
   const auto whole = static_cast<time_t>(seconds);
   timespec remaining{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
@@ -78,3 +82,5 @@ void PosixPlatform::sleepFor(double seconds) {
 PortReply PosixPlatform::readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) {
   return ::readLoopbackLine(port, seconds, maxBytes);
 }
+
+PortHolder PosixPlatform::portHolder(std::uint16_t port) { return whoListens(port); }

@@ -20,6 +20,9 @@ class PosixPlatform : public Platform {
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;
   int runShellReading(const std::string& executable, const std::vector<std::string>& arguments,
                       std::string& output) override;
+  // launchctl only hands the helper to launchd, which starts it afresh.
+  int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
   void sleepFor(double seconds) override;
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override;
+  PortHolder portHolder(std::uint16_t port) override;
 };

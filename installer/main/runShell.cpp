@@ -53,18 +53,15 @@ int terminationStatus(int waitStatus) {
   return WTERMSIG(waitStatus);
 }
 
-pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments, int output) {
+pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments,
+            const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(executable.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  const ChildDescriptors descriptors(output);
   pid_t child = -1;
-  if (posix_spawn(&child, executable.c_str(), descriptors.actions(), descriptors.attributes(), argv.data(), environ) !=
-      0) {
-    return -1;
-  }
+  if (posix_spawn(&child, executable.c_str(), actions, attributes, argv.data(), environ) != 0) return -1;
   return child;
 }
 
@@ -87,8 +84,14 @@ int aboveStandardError(int end) {
 
 }  // namespace
 
+int spawnAndWait(const std::string& executable, const std::vector<std::string>& arguments,
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
+  return awaitChild(spawn(executable, arguments, actions, attributes));
+}
+
 int runShell(const std::string& executable, const std::vector<std::string>& arguments) {
-  return awaitChild(spawn(executable, arguments, -1));
+  const ChildDescriptors descriptors(-1);
+  return spawnAndWait(executable, arguments, descriptors.actions(), descriptors.attributes());
 }
 
 // Read to the end, so that a child with more to say than is kept never waits
@@ -99,7 +102,9 @@ int runShellReading(const std::string& executable, const std::vector<std::string
   if (pipe(ends) != 0) return kCannotStartStatus;
   const int reading = aboveStandardError(ends[0]);
   const int writing = aboveStandardError(ends[1]);
-  const pid_t child = writing < 0 || reading < 0 ? -1 : spawn(executable, arguments, writing);
+  const ChildDescriptors descriptors(writing);
+  const pid_t child =
+      writing < 0 || reading < 0 ? -1 : spawn(executable, arguments, descriptors.actions(), descriptors.attributes());
   close(writing);
   char buffer[4096];
   for (ssize_t got; (got = read(reading, buffer, sizeof buffer)) != 0;) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <spawn.h>
+
 #include <string>
 #include <vector>
 
@@ -17,3 +19,8 @@ int runShell(const std::string& executable, const std::vector<std::string>& argu
 // As runShell, with the child's standard output read into `output` (up to
 // kReadOutputBytes of it; the rest is read and dropped).
 int runShellReading(const std::string& executable, const std::vector<std::string>& arguments, std::string& output);
+
+// Starts `executable` with these descriptors and settings, and waits for it
+// as runShell does: the one start-and-wait that every child of the installer goes through.
+int spawnAndWait(const std::string& executable, const std::vector<std::string>& arguments,
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes);

@@ -1,7 +1,7 @@
 """The Linux installer as a user runs it in a home named HOME, with the real programs it runs:
 pkill, pgrep, setsid and the helper itself."""
 
-import contextlib, json, os, shutil, socket, subprocess, tempfile, threading
+import contextlib, json, os, shlex, shutil, socket, subprocess, tempfile, threading
 from collections import namedtuple
 from pathlib import Path
 
@@ -20,6 +20,7 @@ AS_A_USER = ["unshare", "--map-user=1000", "--map-group=1000", "--"]
 OTHER_USER = ["setpriv", "--reuid=1001", "--regid=1001", "--clear-groups", "--"]
 FIXTURES = Path(__file__).parents[1] / "fixtures/installer"
 CASES = json.loads((FIXTURES / "terminal-cases.json").read_text())
+TEXT = dict(capture_output=True, text=True, timeout=60)
 
 
 Alert = namedtuple("Alert", "title text")
@@ -136,11 +137,16 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     descriptors = [
         os.readlink(f"/proc/{helper}/fd/{fd}") for fd in os.listdir(f"/proc/{helper}/fd")
     ]
-    assert str(sandbox.root) not in descriptors, "the installer's descriptor leaked"
+    assert descriptors[0] == "/dev/null" and str(sandbox.root) not in descriptors
+    assert os.readlink(f"/proc/{helper}/cwd") == "/" and os.getsid(int(helper)) == int(helper)
     first = Client(timeout=5)
     assert first.line(timeout=4)
     (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").write_text("old")
-    assert last_alert(sandbox.run("1\n\n")) == INSTALLED
+    piped = (
+        f"yes 1 | {shlex.quote(str(sandbox.installer))}"  # ends only once nothing holds the pipe
+    )
+    shown = subprocess.run(piped, shell=True, env=dict(os.environ, HOME=sandbox.home), **TEXT)
+    assert last_alert(shown.stdout) == INSTALLED
     assert first.line(timeout=3) is None, "the old helper stopped"
     assert helpers() != [helper], "a new helper in its place"
     assert not (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").exists()
@@ -239,15 +245,49 @@ def test_another_users_helper_survives_this_users_install_and_uninstall(sandbox)
     shutil.copy(os.environ["HELPER"], folder)
     other = subprocess.Popen([*OTHER_USER, folder / "PelagrinHelper"], stderr=subprocess.DEVNULL)
     assert Client(timeout=5).line(timeout=4)
-    assert sandbox.install(status=1, as_user=[]) == Alert(
-        "Installation Failed", CASES["another helper"]
-    )
+    text = CASES["another helper"].format(pid=other.pid)
+    assert sandbox.install(status=1, as_user=[]) == Alert("Installation Failed", text)
     assert sandbox.uninstall(as_user=[]) == UNINSTALLED
     assert other.poll() is None, "the other user's helper survived"
     assert helpers("-U", "1001") == [str(other.pid)]
     other.kill()
     other.wait()
     shutil.rmtree(folder)
+
+
+IMPOSTOR = """
+import socket
+with socket.create_server(("127.0.0.1", 27830)) as listener:
+    while True:
+        listener.accept()[0].sendall(b'{"cpuTemp":52.3,"cpuTempAvg":47.9,"gpuTemp":41.0,"gpuUtil":0.370}\\n')
+"""
+
+
+@pytest.mark.port
+def test_another_users_program_that_sends_the_line_is_never_taken_for_the_helper(sandbox):
+    if subprocess.run([*OTHER_USER, "true"]).returncode != 0:
+        pytest.skip("a second uid needs a sandbox that maps several: run the tests as root")
+    impostor = subprocess.Popen([*OTHER_USER, "/usr/bin/python3", "-c", IMPOSTOR])
+    assert Client(timeout=5).line(timeout=4)
+    held = "Helper installed but not running: 127.0.0.1:27830 is held by "
+    seen_as = {  # the unprivileged user may not look into another user's processes
+        ("root", 0): f"python3 (pid {impostor.pid}) of user 1001.",
+        ("a user", 1000): "a process of user 65534, whose pid and program may not be read.",
+    }
+    for (who, uid), holder in seen_as.items():
+        as_user = AS_A_USER if uid else []
+        for _ in range(6):  # the race once won 3 tries in 8
+            assert sandbox.install(status=1, as_user=as_user) == Alert(
+                "Installation Failed", held + holder
+            )
+        report = subprocess.run([*as_user, os.environ["REPORT"], "--json"], **TEXT)
+        helper = json.loads(report.stdout)["helper"]
+        assert helper["state"] == "not the helper" if uid == 0 else "unconfirmed", who
+        assert helper["detail"] == "sent the helper's line, but the port is held by " + holder[:-1]
+        assert helper["holder"]["uid"] == (1001 if uid == 0 else 65534)
+    assert until(lambda: helpers() == []), "no helper of the installs runs"
+    impostor.kill()
+    impostor.wait()
 
 
 @pytest.mark.parametrize("case", records("uninstalls", Uninstall))

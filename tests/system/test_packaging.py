@@ -29,7 +29,14 @@ def mac_build_summary(mac, commands):
         text += f"{program}: {flags[1]} {' '.join(frameworks)}\n"
     rules = (target_rules(mac, "HelperInstallerResources") / "build.make").read_text()
     text += "".join(re.findall(r"^\S+\.stamp: .*\n|ditto .*\n", rules, re.M))
-    for test in ["macos_smoke_test", "macos_smoke_leaks", "macos_bundle_copy_test"]:
+    rules = (mac / "porttable/CMakeFiles/pelagrin_port_table.dir/build.make").read_text()
+    text += "".join(re.findall(r"^\S+\.o: (\S+\.cpp\n)", rules, re.M))
+    for test in [
+        "macos_smoke_test",
+        "macos_smoke_leaks",
+        "macos_bundle_copy_test",
+        "port_holder_test",
+    ]:
         text += shlex.join(commands[test]) + "\n"
     return text.replace(str(SOURCE), "$SOURCE").replace(str(mac), "$BUILD")
 

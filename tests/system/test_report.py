@@ -6,7 +6,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import LINE, PORT, Client, assert_golden, linux_only, until
+from conftest import LINE, LINUX, PORT, Client, assert_golden, linux_only, until
 
 FIXTURES = Path(os.environ.get("FIXTURES", "."))
 ZEROS = '{"cpuTemp":0.0,"cpuTempAvg":0.0,"gpuTemp":0.0,"gpuUtil":0.000}\n'
@@ -157,6 +157,12 @@ def a_listener_whose_queue_is_full(start):
 GARBAGE = b"\x1b[2J\xc2\x9b31mHTTP/1.1 400 Bad Request\r\n"
 LOOK_ALIKE = b'{"cpuTemp":50,"cpuTempAvg":50,"gpuTemp":40,"gpuUtil":0.5}\n'
 NOT_A_FIGURE = b'{"cpuTemp":nan,"cpuTempAvg":-1.0,"gpuTemp":4.0,"gpuUtil":0.500}\n'
+HELPERS_LINE = b'{"cpuTemp":52.3,"cpuTempAvg":47.9,"gpuTemp":41.0,"gpuUtil":0.370}\n'
+THIS_PROCESS = (
+    Path("/proc/self/comm").read_text().strip() if LINUX else "",
+    os.getpid(),
+    os.getuid(),
+)
 
 
 @pytest.mark.parametrize(
@@ -187,6 +193,14 @@ NOT_A_FIGURE = b'{"cpuTemp":nan,"cpuTempAvg":-1.0,"gpuTemp":4.0,"gpuUtil":0.500}
             f"sent {json.dumps(NOT_A_FIGURE.decode())}",
             functools.partial(a_listener_that_writes, NOT_A_FIGURE),
         ),
+        pytest.param(
+            "not the helper",
+            "sent the helper's line, but the port is held by {} (pid {}) of this user (uid {})".format(
+                *THIS_PROCESS
+            ),
+            functools.partial(a_listener_that_writes, HELPERS_LINE),
+            marks=linux_only,  # where this process's short name can be read
+        ),
     ],
 )
 def test_the_helper_section_names_what_answers_on_the_port(start, state, detail, on_the_port):
@@ -196,6 +210,8 @@ def test_the_helper_section_names_what_answers_on_the_port(start, state, detail,
     assert time.monotonic() - began < 3.5, "it waits one cycle and a margin, no more"
     assert (helper["state"], helper["detail"]) == (state, detail)
     assert LINE.match(helper["line"] or "") if state == "serving" else helper["line"] is None
+    assert (helper["holder"] is None) == (state == "not running")
+    assert helper["holder"]["program"] == "PelagrinHelper" if state == "serving" else True
     text = printed(os.environ["REPORT"], {})
     assert f"\nHelper on 127.0.0.1:27830\n  {state}: {detail}\n" in text
     began = time.monotonic()  # --no-helper leaves the port alone, silent or not

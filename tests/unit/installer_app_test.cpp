@@ -30,6 +30,13 @@ constexpr int kConfirm = kAlertFirstButtonReturn, kDecline = kAlertSecondButtonR
 const char* const kStyleNames[] = {"warning", "informational", "critical"};
 const std::string kLine = "{\"cpuTemp\":52.3,\"cpuTempAvg\":47.9,\"gpuTemp\":41.0,\"gpuUtil\":0.370}\n";
 
+const PortHolder kOurHelper = {
+    .kind = PortHolder::Kind::ThisUser, .uid = 501, .pid = 4242, .program = "PelagrinHelper", .reason = ""};
+
+PortHolder otherUsers(std::optional<int> pid, std::optional<std::string> program) {
+  return {.kind = PortHolder::Kind::OtherUser, .uid = 502, .pid = pid, .program = program, .reason = ""};
+}
+
 PortReply reply(const std::string& received, bool closedByPeer) {
   return {.connected = true, .received = received, .closedByPeer = closedByPeer};
 }
@@ -51,6 +58,7 @@ struct Scenario {
   int codesign = 0;
   std::deque<int> helperRuns = {1, 0};  // pgrep's answers in turn: none left, then the new one
   PortReply reply = {.connected = true, .received = kLine, .closedByPeer = false};
+  PortHolder holder = kOurHelper;
   std::string failing = "";  // the one request that fails, with "refused"
   std::set<std::string> existing = {kBundle, kPlist};
   std::string plist = "<string>__INSTALL_PATH__</string>";
@@ -133,6 +141,14 @@ struct RecordingPlatform : Platform {
     slept += seconds;
     ask("sleep " + std::to_string(seconds));
   }
+  int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override {
+    record << "detached: ";
+    return runShell(executable, arguments);
+  }
+  PortHolder portHolder(std::uint16_t port) override {
+    ask("who holds 127.0.0.1:" + std::to_string(port));
+    return scenario.holder;
+  }
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override {
     ask("read 127.0.0.1:" + std::to_string(port) + " for " + std::to_string(seconds) + " s, at most " +
         std::to_string(maxBytes) + " bytes");
@@ -193,11 +209,15 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-signed-with-a-developer-id", .signer = {.identifier = installer, .teamId = "A1B2C3D4E5"}},
       {.name = "install-mark-stays", .failing = "unmark " + kBundle},
       {.name = "install-helper-stops-at-once", .reply = {}},
-      {.name = "install-another-program-answers", .reply = reply(noisy, false)},
+      {.name = "install-another-program-answers", .reply = reply(noisy, false), .holder = otherUsers(77, "nc\x1b")},
       {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false)},
       {.name = "install-helper-serves-four", .reply = reply("", true)},
       {.name = "install-silent-port", .reply = reply("", false)},
-      {.name = "install-another-users-helper", .helperRuns = {1, 1}},
+      {.name = "install-another-users-helper", .holder = otherUsers(4243, "PelagrinHelper")},
+      {.name = "install-a-closed-process-sends-the-line", .holder = otherUsers(std::nullopt, std::nullopt)},
+      {.name = "install-this-users-program-sends-the-line",
+       .holder = {.kind = PortHolder::Kind::ThisUser, .uid = 501, .pid = 77, .program = "python3", .reason = ""}},
+      {.name = "install-holder-unknown", .holder = cannotTell("/proc/net/tcp line 2 is not a socket table row")},
       {.name = "launchd-turned-off-in-login-items", .launchd = "off=disabled"},
       {.name = "launchd-turned-off-before-macos-13", .launchd = "off=true"},
       {.name = "launchd-turned-off-unlisted-macos-26", .launchd = "off=unlisted refusal=119"},

@@ -1,12 +1,16 @@
 #include "LinuxInstallerPlatform.h"
 
-#include <filesystem>
+#include <fcntl.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "FileErrorText.h"
 #include "TerminalAlert.h"
+#include "runShell.h"
 
 namespace fs = std::filesystem;
 
@@ -51,6 +55,22 @@ FileError LinuxInstallerPlatform::copyItem(const std::string& from, const std::s
 
 // Linux marks no download, so a copy carries no mark to take off.
 FileError LinuxInstallerPlatform::removeDownloadMark(const std::string&) { return std::nullopt; }
+
+// The helper would otherwise keep the terminal or pipe it was installed from
+// (a piped install would never end) and the folder (a disk could not be
+// unmounted). Its log goes to the system log; setsid gives it its own session.
+int LinuxInstallerPlatform::runDetached(const std::string& executable, const std::vector<std::string>& arguments) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  posix_spawn_file_actions_addchdir_np(&actions, "/");
+  const int status = spawnAndWait(executable, arguments, &actions, nullptr);
+  posix_spawn_file_actions_destroy(&actions);
+  return status;
+}
 
 std::string resourcesBesideExecutable() {
   std::error_code error;

@@ -19,6 +19,7 @@ class LinuxInstallerPlatform : public PosixPlatform {
   FileError removeDownloadMark(const std::string& path) override;
   // Linux signs no code.
   CodeSignature ownSignature() override { return {}; }
+  int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
 
  private:
   const std::string resourcesDir_;
