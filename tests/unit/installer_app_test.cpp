@@ -54,6 +54,7 @@ struct Scenario {
   std::string plist = "<string>__INSTALL_PATH__</string>";
   std::string home = kHome;
   std::set<std::string> resources = {"PelagrinHelper.app", "app.pelagrin.helper.plist", "app.pelagrin.helper.desktop"};
+  std::optional<Action> option = std::nullopt;  // a command-line option's action, instead of the prompt
 };
 
 struct RecordingPlatform : Platform {
@@ -175,11 +176,15 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "uninstall-bundle-stays", .answers = confirmed, .failing = "remove " + kBundle},
       {.name = "uninstall-stop-cannot-run", .answers = confirmed, .stop = 127},
       {.name = "uninstall-helper-stays", .answers = confirmed, .helperRuns = neverStops},
+      {.name = "uninstall-option", .option = Action::Uninstall},
+      {.name = "uninstall-option-nothing-installed", .existing = {}, .option = Action::Uninstall},
   };
   for (const Scenario& scenario : scenarios) {
     RecordingPlatform platform;
     platform.scenario = scenario;
-    const Outcome outcome = InstallerApp(platform, scenario.system).applicationDidFinishLaunching();
+    InstallerApp installer(platform, scenario.system);
+    const Outcome outcome =
+        scenario.option ? installer.perform(*scenario.option) : installer.applicationDidFinishLaunching();
     platform.record << "exit " << static_cast<int>(outcome) << "\n";
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";
     if (std::getenv("PELAGRIN_BLESS")) std::ofstream(golden) << platform.record.str();
