@@ -53,6 +53,34 @@ def test_the_shipped_helper_sends_a_line_every_two_seconds(start):
     assert 1.9 < time.monotonic() - began < 2.5, "a cycle is the readings and a 2 s pause"
 
 
+@dataclass
+class Asked:
+    arguments: list
+    status: int
+    stdout: str
+    stderr: str
+
+
+USAGE = "Usage: PelagrinHelper [--help | --version]\n"
+ASKED = [
+    Asked(["--version"], 0, f"PelagrinHelper {os.environ.get('VERSION')}\n", ""),
+    Asked(["--help"], 0, USAGE, ""),
+    Asked(["--help", "--version"], 2, "", USAGE),
+    Asked(["-v"], 2, "", USAGE),
+]
+
+
+@pytest.mark.parametrize("asked", ASKED, ids=lambda asked: " ".join(asked.arguments))
+def test_an_argument_is_answered_and_the_port_left_alone(asked):
+    require_free_port()
+    command = [os.environ["HELPER"], *asked.arguments]
+    answered = subprocess.run(command, capture_output=True, text=True, timeout=5)
+    assert answered.returncode == asked.status
+    assert answered.stdout[: len(asked.stdout)] == asked.stdout
+    assert answered.stderr[: len(asked.stderr)] == asked.stderr
+    assert bool(answered.stdout) == bool(asked.stdout), "the answer on one stream alone"
+
+
 def listening_on_the_port():
     """Each listener on the port as the system's socket table lists it, with its backlog on Linux."""
     if LINUX:
