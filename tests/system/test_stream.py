@@ -1,6 +1,6 @@
 """The helper over real loopback: its log, its clients, the faults it must come through, and,
 marked, the churn soak and memcheck."""
-import json, os, random, re, resource, shutil, signal, socket, subprocess, termios, time
+import json, os, random, re, resource, shutil, signal, socket, subprocess, sys, tempfile, termios, time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -79,6 +79,37 @@ def test_an_argument_is_answered_and_the_port_left_alone(asked):
     assert answered.stdout[: len(asked.stdout)] == asked.stdout
     assert answered.stderr[: len(asked.stderr)] == asked.stderr
     assert bool(answered.stdout) == bool(asked.stdout), "the answer on one stream alone"
+
+
+WATCH = Path(__file__).parents[2] / "scripts/watch-telemetry.py"
+
+
+def test_the_sample_client_waits_out_an_absent_or_full_helper_and_keeps_the_newest_line(start):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    said, shown = tempfile.TemporaryFile("w+"), tempfile.TemporaryFile("w+")
+    command = [sys.executable, WATCH, "--count", "2"]
+    watcher = subprocess.Popen(command, stdout=shown, stderr=said, text=True)
+    assert until(lambda: "refused" in read(said))
+    start(FAKE, env=COUNTING)
+    holders = [Client() for _ in range(4)]
+    assert until(lambda: "before any line: the helper serves four" in read(said), timeout=5)
+    holders[0].sock.close()
+    assert until(lambda: read(shown), timeout=8)
+    watcher.send_signal(signal.SIGSTOP)
+    time.sleep(1)  # about 100 cycles queue up meanwhile
+    watcher.send_signal(signal.SIGCONT)
+    assert watcher.wait(timeout=5) == 0
+    first, newest = [
+        round(float(LINE.match(line + "\n")[4]) * 1000) for line in read(shown).split()
+    ]
+    assert (newest - first) % 1000 > 50, "the lines queued during the pause were skipped"
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    assert after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime < 0.5, "it spun"
+
+
+def read(file):
+    file.seek(0)
+    return file.read()
 
 
 def listening_on_the_port():
