@@ -65,6 +65,7 @@ if ! $run_only; then
     procps                           # pkill and pgrep, used by the Linux installer
     util-linux                       # setsid, used by it too; unshare, setpriv: the process tests
     iproute2                         # loopback up in each test's network namespace
+    lsof                             # the listening check where the tests run as on a Mac
     locales                          # a comma-decimal locale for the telemetry-line test
     clang-format black               # the formatters CI holds every source to
   )
