@@ -2,6 +2,8 @@
 # the foreground, `make test` builds everything and runs the whole suite.
 # `make run` needs only a compiler, make and CMake: a build folder it configures
 # first leaves the tests and benchmarks out, and `make test` turns them on.
+# The build's own make prints no "Entering directory" line for each of its steps.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 CMAKE_ARGS ?=
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN)
@@ -25,14 +27,22 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
+# Ctrl-C is how the helper is stopped here, so it ends the run quietly.
 run:
 	@scripts/deps.sh --run
 	$(CONFIGURE) $(FIRST_RUN_ARGS) $(CMAKE_ARGS)
 	cmake --build $(BUILD) --target PelagrinHelper -j$(JOBS)
-	$(HELPER_PROGRAM)
+	@echo $(HELPER_PROGRAM); trap 'exit 0' INT; $(HELPER_PROGRAM)
 
+# After CTest's own lines, each pytest run's summary, and why each skip was
+# skipped, which CTest shows only with -V.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	@status=0; ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) || status=$$?; \
+	echo "pytest runs:"; \
+	awk '/^[0-9]+\/[0-9]+ Test: / { name = $$3 } \
+	  /^[0-9]+ (passed|failed|skipped|deselected|errors?)[ ,]|^no tests ran/ { printf "  %-22s %s\n", name, $$0 } \
+	  /^SKIPPED / { print "    " $$0 }' $(BUILD)/Testing/Temporary/LastTest.log; \
+	exit $$status
 
 clean:
 	rm -rf $(BUILD)

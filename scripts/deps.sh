@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when run as root;
 # otherwise names the one command that would install what is missing. On a
-# Mac it names the one Homebrew command instead, and runs it with --install
-# (as the macOS workflow does), so the formulae are listed here alone. With
+# Mac it looks for what the build needs on PATH and names the one Homebrew
+# command for what is not there, and runs it with --install (as the macOS
+# workflow does), so the formulae are listed here alone. With
 # --run it asks only for the build's own, all that `make run` needs.
 set -euo pipefail
 
@@ -20,16 +21,27 @@ for argument in "$@"; do
 done
 
 if [[ $(uname -s) == Darwin ]]; then
-  formulae=(cmake)
-  $run_only || formulae+=(googletest pytest)
+  # What the build would find counts, wherever it came from (cmake.org,
+  # MacPorts, pip): the formula is named only for what is missing.
+  gtest_found() {
+    local dir dirs
+    # CMake's own prefixes, and each PATH folder's parent, as find_package looks.
+    IFS=: read -ra dirs <<<"${CMAKE_PREFIX_PATH:-}:$PATH:/opt/homebrew:/usr/local:/opt/local"
+    for dir in "${dirs[@]}"; do
+      [[ -e ${dir%/bin}/lib/cmake/GTest/GTestConfig.cmake || -e ${dir%/bin}/include/gtest/gtest.h ]] && return 0
+    done
+    return 1
+  }
   missing=()
-  for formula in "${formulae[@]}"; do
-    brew list --versions "$formula" >/dev/null 2>&1 || missing+=("$formula")
-  done
+  command -v cmake >/dev/null || missing+=(cmake)
+  if ! $run_only; then
+    command -v pytest >/dev/null || command -v pytest-3 >/dev/null || missing+=(pytest)
+    gtest_found || missing+=(googletest)
+  fi
   if ((${#missing[@]})) && $install; then
     brew install "${missing[@]}"
   elif ((${#missing[@]})); then
-    echo "Missing packages. Install them with Homebrew (https://brew.sh):" >&2
+    echo "Missing: ${missing[*]}. Install them with Homebrew (https://brew.sh):" >&2
     echo "  brew install ${missing[*]}" >&2
     echo "or let this script run that line: scripts/deps.sh --install" >&2
     exit 1
@@ -53,6 +65,7 @@ if ! $run_only; then
     procps                           # pkill and pgrep, used by the Linux installer
     util-linux                       # setsid, used by it too; unshare, setpriv: the process tests
     iproute2                         # loopback up in each test's network namespace
+    lsof                             # the listening check where the tests run as on a Mac
     locales                          # a comma-decimal locale for the telemetry-line test
     clang-format black               # the formatters CI holds every source to
   )

@@ -4,7 +4,9 @@ runs CTest and names the faults that no test catches.
 
 Each fault is an object: "id", "file" (relative to the repository's root), "find" (a text found
 exactly once in that file), "replace" (the faulty text) and "why" (what a user would see go
-wrong). A fault is caught (a test fails), MISSED (every test passes: a test is missing),
+wrong). A fault is caught (a test fails, and passes again on the untouched tree; the tests
+that caught it are named), flaky (each test that failed fails on the untouched tree too, so
+nothing shows that the fault was caught), MISSED (every test passes: a test is missing),
 unmatched (its text is not found exactly once) or invalid (the tree does not build with it).
 The exit status is 0 only when every fault chosen was planted and caught.
 
@@ -16,6 +18,7 @@ import argparse
 import fcntl
 import json
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -148,23 +151,43 @@ class Copy:
     def builds(self):
         return self.run(["cmake", "--build", self.build, f"-j{self.jobs}"]) == 0
 
-    def passes(self, ctest_args):
+    def failing(self, ctest_args):
+        """The names of the tests that failed; none when CTest passed."""
+        failed = self.build / "Testing/Temporary/LastTestsFailed.log"
+        failed.unlink(missing_ok=True)
         ctest = ["ctest", "--test-dir", self.build, "--no-tests=error"]
-        return self.run(ctest + shlex.split(ctest_args)) == 0
+        if self.run(ctest + shlex.split(ctest_args)) == 0:
+            return []
+        if not failed.exists():  # CTest itself failed, or ran past the limit
+            return ["(ctest)"]
+        return [line.split(":", 1)[1] for line in failed.read_text().splitlines()]
+
+    def passes(self, ctest_args):
+        return not self.failing(ctest_args)
 
     def verdict(self, fault, ctest_args):
+        """The verdict, and the tests that gave it."""
         path = self.src / fault["file"]
         original = path.read_bytes() if path.is_file() else b""
         find = fault["find"].encode()
         if original.count(find) != 1:
-            return "unmatched"
+            return "unmatched", []
         path.write_bytes(original.replace(find, fault["replace"].encode()))
         try:
             if not self.builds():
-                return "invalid"
-            return "MISSED" if self.passes(ctest_args) else "caught"
+                return "invalid", []
+            failed = self.failing(ctest_args)
         finally:
             path.write_bytes(original)
+        if not failed:
+            return "MISSED", []
+        # A test that fails without the fault too proves nothing about it.
+        if not self.builds():
+            sys.exit(f"plant-faults: the untouched tree no longer builds: see {self.log}")
+        rerun = f"--timeout 180 -R '^({'|'.join(map(re.escape, failed))})$'"
+        flaky = set(self.failing(rerun)) if "(ctest)" not in failed else set()
+        caught_by = [name for name in failed if name not in flaky]
+        return ("caught", caught_by) if caught_by else ("flaky", failed)
 
 
 def main():
@@ -183,12 +206,17 @@ def main():
     print(f"the untouched suite passes in {time.monotonic() - started:.0f} s", flush=True)
     verdicts = {}
     for fault in faults:
-        verdicts[fault["id"]] = copy.verdict(fault, args.ctest)
-        why = f" - {fault.get('why', '')}" if verdicts[fault["id"]] == "MISSED" else ""
-        print(f"{fault['id']}: {verdicts[fault['id']]}{why}", flush=True)
+        verdict, tests = copy.verdict(fault, args.ctest)
+        verdicts[fault["id"]] = verdict
+        detail = {
+            "caught": f" by {', '.join(tests)}",
+            "flaky": f": {', '.join(tests)} fail without the fault too",
+            "MISSED": f" - {fault.get('why', '')}",
+        }.get(verdict, "")
+        print(f"{fault['id']}: {verdict}{detail}", flush=True)
     caught = list(verdicts.values()).count("caught")
     summary = f"faults caught: {caught} of {len(faults)}"
-    for verdict in ("MISSED", "unmatched", "invalid"):
+    for verdict in ("MISSED", "flaky", "unmatched", "invalid"):
         named = [name for name, given in verdicts.items() if given == verdict]
         summary += f"; {verdict}: {', '.join(named)}" if named else ""
     print(summary)

@@ -2,11 +2,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +45,26 @@ bool standardDescriptorsOpen() {
   return true;
 }
 
+constexpr const char* kUsage = R"(Usage: PelagrinHelper [--help | --version]
+
+The Pelagrin sensor helper. Without an argument it sends one JSON line of
+sensor readings every 2 s to each client of 127.0.0.1:27830, until it is
+stopped. The login agent that HelperInstaller writes starts it at login.
+)";
+
+// The service takes no settings: launchd and the autostart entry start it
+// bare. An argument is a person asking, answered without touching the port.
+int answerArguments(int argc, char** argv) {
+  const std::string_view option = argv[1];
+  if (argc == 2 && option == "--version") {
+    std::printf("PelagrinHelper %s\n", PELAGRIN_VERSION);
+    return 0;
+  }
+  const bool help = argc == 2 && option == "--help";
+  std::fputs(kUsage, help ? stdout : stderr);
+  return help ? 0 : 2;
+}
+
 int failedStart() {
   drainLog(kLogDrainSeconds);
   return 1;
@@ -50,7 +72,8 @@ int failedStart() {
 
 }  // namespace
 
-int main(int, char**) {
+int main(int argc, char** argv) {
+  if (argc > 1) return answerArguments(argc, argv);
   if (!standardDescriptorsOpen()) return 1;
   // A log line to a stderr whose reader has gone must fail, not end the
   // service; nor may one to a terminal that stops background writers.

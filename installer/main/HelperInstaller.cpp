@@ -186,6 +186,7 @@ constexpr const char* kInstalledText =
     "temperature and GPU utilization.";
 constexpr const char* kUninstalledText =
     "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal state gauges.";
+constexpr const char* kNotInstalledText = "Sensor Helper is not installed: there is nothing to uninstall.";
 
 // The text with "@" replaced by the address the helper listens on.
 std::string atHelperAddress(std::string text) {
@@ -287,9 +288,17 @@ Outcome InstallerApp::applicationDidFinishLaunching() {
 
   switch (platform_.runModal(prompt)) {
     case kAlertFirstButtonReturn: return install();
-    case kAlertSecondButtonReturn: return uninstall();
+    case kAlertSecondButtonReturn: return uninstall(true);
     default: return Outcome::NothingChosen;
   }
+}
+
+Outcome InstallerApp::perform(Action action) {
+  if (action == Action::Install) return install();
+  // The prompt offers no uninstall then either; a script asking for one has
+  // what it wants.
+  if (!isInstalled()) return showSuccess(kNotInstalledText);
+  return uninstall(false);
 }
 
 Outcome InstallerApp::install() {
@@ -485,9 +494,9 @@ InstallerApp::Failure InstallerApp::cannotTellWhetherHelperRuns(int status) cons
          std::to_string(status) + ").";
 }
 
-Outcome InstallerApp::uninstall() {
+Outcome InstallerApp::uninstall(bool askFirst) {
   const std::uint32_t userId = platform_.userId();
-  if (!confirmUninstall()) return Outcome::NothingChosen;
+  if (askFirst && !confirmUninstall()) return Outcome::NothingChosen;
 
   // Best effort: whatever is already gone is simply skipped, and the files go
   // even where the helper would not stop.

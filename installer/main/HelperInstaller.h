@@ -15,6 +15,10 @@ enum class AgentSystem { Launchd, XdgAutostart };
 // it failed (an error alert said why), or nothing was chosen.
 enum class Outcome { Done = 0, Failed = 1, NothingChosen = 2 };
 
+// What a command-line option asks for: carried out at once, without the launch
+// prompt or the uninstall confirmation, since the option is the choice.
+enum class Action { Install, Uninstall };
+
 // Where one agent system keeps things, its commands and its words.
 struct AgentConventions;
 struct AgentCommand;
@@ -28,6 +32,8 @@ class InstallerApp {
   // Asks once what to do and does it; the caller then ends the application
   // with the outcome as its exit status.
   Outcome applicationDidFinishLaunching();
+  // Does what the option asks; an uninstall with nothing installed only says so.
+  Outcome perform(Action action);
 
  private:
   // The text of the error alert; none where the step succeeded.
@@ -55,7 +61,7 @@ class InstallerApp {
   bool isAgentHeld(std::uint32_t userId);
   void awaitAgentGone(std::uint32_t userId);
   Failure proveHelperServes(std::uint32_t userId);
-  Outcome uninstall();
+  Outcome uninstall(bool askFirst);
   void removeInstallDirIfUnused();
   bool confirmUninstall();
 

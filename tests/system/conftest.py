@@ -55,10 +55,13 @@ class Helper:
         return until(lambda: any(text in message for message in self.messages()), timeout)
 
 
-def require_free_port():
+def port_taken():
     with socket.socket() as probe:
-        taken = probe.connect_ex(("127.0.0.1", PORT)) == 0
-    if taken:
+        return probe.connect_ex(("127.0.0.1", PORT)) == 0
+
+
+def require_free_port():
+    if port_taken():
         pytest.fail(
             f"127.0.0.1:{PORT} is taken, most likely by the installed helper: stop it with "
             "`launchctl bootout gui/$UID/app.pelagrin.helper.plist` (or quit it)",
@@ -80,6 +83,8 @@ def start():
     for helper in helpers:
         helper.proc.kill()
         helper.proc.wait()
+    # A helper that a wrapper started goes a moment after the wrapper.
+    until(lambda: not port_taken())
 
 
 class Client:

@@ -149,3 +149,16 @@ def test_the_linux_install_tree_works_from_any_prefix(tmp_path):
     env = dict(os.environ, HOME=str(tmp_path))
     shown = subprocess.run([program], input="Install\n\n", env=env, capture_output=True, text=True)
     assert "Could not find the embedded autostart entry." in shown.stdout, "found the helper"
+
+
+@linux_only
+def test_deps_on_a_mac_names_homebrew_only_for_what_is_not_on_path(tmp_path):
+    for name, text in {"uname": "echo Darwin", "cmake": "exit 0"}.items():
+        (tmp_path / name).write_text(f"#!/bin/sh\n{text}\n")
+        (tmp_path / name).chmod(0o755)
+    deps = ["/bin/bash", SOURCE / "scripts/deps.sh"]
+    env = {"PATH": str(tmp_path)}
+    assert subprocess.run([*deps, "--run"], env=env).returncode == 0, "cmake was found"
+    asked = subprocess.run(deps, env=env, capture_output=True, text=True)
+    assert asked.returncode == 1
+    assert "\n  brew install pytest googletest\n" in asked.stderr

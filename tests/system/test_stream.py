@@ -1,12 +1,22 @@
 """The helper over real loopback: its log, its clients, the faults it must come through, and,
 marked, the churn soak and memcheck."""
-import json, os, random, re, resource, shutil, signal, socket, subprocess, termios, time
+import json, os, random, re, resource, shutil, signal, socket, subprocess, sys, tempfile, termios, time
 from dataclasses import dataclass, field
 from pathlib import Path
 
 import pytest
 
-from conftest import LINE, LINUX, PORT, Client, consecutive, linux_only, needs_namespaces, until
+from conftest import (
+    ISOLATED,
+    LINE,
+    LINUX,
+    PORT,
+    Client,
+    consecutive,
+    linux_only,
+    needs_namespaces,
+    until,
+)
 from conftest import assert_golden, require_free_port
 
 FAKE = os.environ.get("FAKE_HELPER")
@@ -37,7 +47,7 @@ def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held
     assert newcomer.line()
     second = start(FAKE)
     assert second.proc.wait(3) == 1
-    listener = f"127.0.0.1:{PORT} backlog 4" if LINUX else f"127.0.0.1:{PORT}"
+    listener = f"127.0.0.1:{PORT} backlog 4" if ISOLATED else f"127.0.0.1:{PORT}"
     assert listening_on_the_port() == [listener]
     assert f" {Path(FAKE).name}[{first.pid}:" in first.stderr(), "an NSLog-style prefix"
     log = "\n".join(first.messages() + ["", "A second helper:"] + second.messages() + [""])
@@ -53,14 +63,83 @@ def test_the_shipped_helper_sends_a_line_every_two_seconds(start):
     assert 1.9 < time.monotonic() - began < 2.5, "a cycle is the readings and a 2 s pause"
 
 
+@dataclass
+class Asked:
+    arguments: list
+    status: int
+    stdout: str
+    stderr: str
+
+
+USAGE = "Usage: PelagrinHelper [--help | --version]\n"
+ASKED = [
+    Asked(["--version"], 0, f"PelagrinHelper {os.environ.get('VERSION')}\n", ""),
+    Asked(["--help"], 0, USAGE, ""),
+    Asked(["--help", "--version"], 2, "", USAGE),
+    Asked(["-v"], 2, "", USAGE),
+]
+
+
+@pytest.mark.parametrize("asked", ASKED, ids=lambda asked: " ".join(asked.arguments))
+def test_an_argument_is_answered_and_the_port_left_alone(asked):
+    require_free_port()
+    command = [os.environ["HELPER"], *asked.arguments]
+    answered = subprocess.run(command, capture_output=True, text=True, timeout=5)
+    assert answered.returncode == asked.status
+    assert answered.stdout[: len(asked.stdout)] == asked.stdout
+    assert answered.stderr[: len(asked.stderr)] == asked.stderr
+    assert bool(answered.stdout) == bool(asked.stdout), "the answer on one stream alone"
+
+
+WATCH = Path(__file__).parents[2] / "scripts/watch-telemetry.py"
+
+
+def test_the_sample_client_waits_out_an_absent_or_full_helper_and_keeps_the_newest_line(start):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    said, shown = tempfile.TemporaryFile("w+"), tempfile.TemporaryFile("w+")
+    command = [sys.executable, WATCH, "--count", "2"]
+    watcher = subprocess.Popen(command, stdout=shown, stderr=said, text=True)
+    assert until(lambda: "refused" in read(said))
+    start(FAKE, env=COUNTING)
+    holders = [Client() for _ in range(4)]
+    assert until(lambda: "before any line: the helper serves four" in read(said), timeout=5)
+    holders[0].sock.close()
+    assert until(lambda: read(shown), timeout=8)
+    watcher.send_signal(signal.SIGSTOP)
+    time.sleep(1)  # about 100 cycles queue up meanwhile
+    watcher.send_signal(signal.SIGCONT)
+    assert watcher.wait(timeout=5) == 0
+    first, newest = [
+        round(float(LINE.match(line + "\n")[4]) * 1000) for line in read(shown).split()
+    ]
+    assert (newest - first) % 1000 > 50, "the lines queued during the pause were skipped"
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    assert after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime < 0.5, "it spun"
+
+
+def read(file):
+    file.seek(0)
+    return file.read()
+
+
 def listening_on_the_port():
-    """Each listener on the port as the system's socket table lists it, with its backlog on Linux."""
-    if LINUX:
+    """Each listener on the port as the system's socket table lists it: in the namespaces, ss's
+    rows with their backlog; otherwise lsof's, which Debian has too, as on a Mac."""
+    if ISOLATED:
         table = subprocess.run(["ss", "-Hltn", f"sport = :{PORT}"], capture_output=True, text=True)
         return [f"{row.split()[3]} backlog {row.split()[2]}" for row in table.stdout.splitlines()]
     lsof = ["lsof", "-nP", f"-iTCP:{PORT}", "-sTCP:LISTEN", "-Fn"]
-    listing = subprocess.run(lsof, capture_output=True, text=True).stdout
+    return lsof_listeners(subprocess.run(lsof, capture_output=True, text=True).stdout)
+
+
+def lsof_listeners(listing):
+    """The names in lsof's field output: a field a line, its letter first, `n` the name."""
     return [line[1:] for line in listing.splitlines() if line.startswith("n")]
+
+
+def test_lsof_is_read_as_a_mac_writes_it():
+    listing = (FIXTURES / "stream/lsof-macos.txt").read_text()
+    assert lsof_listeners(listing) == [f"127.0.0.1:{PORT}", f"[::1]:{PORT}"]
 
 
 def sends_as(semantics):
@@ -106,7 +185,6 @@ class LogFate:
     reader_leaves: bool = False
     syslog: str = ""  # the type of the socket shown as /dev/log in a mount namespace of its own
     terminal_stopped: bool = False  # its output suspended, as by Ctrl-S
-    linux_commands: bool = False  # util-linux's setsid -c and setpriv
 
 
 def log_fates():
@@ -114,10 +192,13 @@ def log_fates():
     for name, row in rows.items():
         fate = LogFate(**row)
         marks = [needs_namespaces("a private /dev/log")] if fate.syslog else []
-        marks += [linux_only] if fate.linux_commands else []
         yield pytest.param(fate, id=name, marks=marks)
 
 
+TOSTOP_JOB = {
+    "PYTHON": sys.executable,
+    "TOSTOP_JOB": str(Path(__file__).parents[1] / "support/tostop_job.py"),
+}
 SYSLOG_ENTRY = (
     rb"<13>\w{3} [ \d]\d \d\d:\d\d:\d\d PelagrinHelper\[\d+\]: \[Helper\] Pelagrin Helper starting"
 )
@@ -164,7 +245,7 @@ def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_lo
     if fate.syslog:
         syslog = log_socket(tmp_path / "syslog", fate.syslog)
         wrap = ["unshare", "--mount", *wrap]
-    start(FAKE, env=COUNTING, wrap=wrap)
+    start(FAKE, env={**COUNTING, **TOSTOP_JOB}, wrap=wrap)
     readers = [Client(), Client()]
     seen = [[], []]
     if fate.reader_leaves:

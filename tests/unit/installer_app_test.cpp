@@ -68,6 +68,7 @@ struct Scenario {
   // Where set, launchctl is fixtures/installer/launchctl, the launchd model,
   // with these settings; otherwise it answers from the fields above.
   std::string launchd = "";
+  std::optional<Action> option = std::nullopt;  // a command-line option's action, instead of the prompt
 };
 
 struct RecordingPlatform : Platform {
@@ -233,6 +234,8 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "uninstall-bundle-stays", .answers = confirmed, .failing = "remove " + kBundle},
       {.name = "uninstall-stop-cannot-run", .answers = confirmed, .stop = 127},
       {.name = "uninstall-helper-stays", .answers = confirmed, .helperRuns = neverStops},
+      {.name = "uninstall-option", .option = Action::Uninstall},
+      {.name = "uninstall-option-nothing-installed", .existing = {}, .option = Action::Uninstall},
   };
   for (const Scenario& scenario : scenarios) {
     RecordingPlatform platform;
@@ -240,7 +243,9 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
     char modelState[] = "/tmp/launchd-model-XXXXXX";
     platform.modelState = mkdtemp(modelState);
     std::ofstream(platform.modelState + "/settings") << scenario.launchd;
-    const Outcome outcome = InstallerApp(platform, scenario.system).applicationDidFinishLaunching();
+    InstallerApp app(platform, scenario.system);
+    const Outcome outcome =
+        scenario.option ? app.perform(*scenario.option) : app.applicationDidFinishLaunching();
     std::filesystem::remove_all(platform.modelState);
     platform.record << "exit " << static_cast<int>(outcome) << "\n";
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";

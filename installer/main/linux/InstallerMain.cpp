@@ -1,29 +1,15 @@
+#include <unistd.h>
+
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 
 #include "HelperInstaller.h"
+#include "InstallerOptions.h"
 #include "LinuxInstallerPlatform.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: HelperInstaller [--help]
-
-Installs, reinstalls or uninstalls PelagrinHelper, the sensor helper of the
-Pelagrin app, for you. It asks once in the terminal what to do, then says
-what happened.
-
-Answer with a button's number or its title, then Enter; where a message has a
-lone button, Enter alone closes it. Answers can be piped in, and a number
-picks a button whatever its title reads:
-  printf '1\n\n' | HelperInstaller      installs, or reinstalls over an installed helper
-  printf '2\n1\n\n' | HelperInstaller   uninstalls: Uninstall, then its confirmation
-
-Exit status:
-  0  the chosen action succeeded
-  1  it failed, and an error message said why
-  2  nothing was chosen (Cancel, or the end of input)
-
+constexpr const char* kLinuxNote = R"(
 It runs /usr/bin/pkill and /usr/bin/pgrep (procps) and /usr/bin/setsid
 (util-linux).
 )";
@@ -31,9 +17,10 @@ It runs /usr/bin/pkill and /usr/bin/pgrep (procps) and /usr/bin/setsid
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
-    (help ? std::cout : std::cerr) << kUsage;
+  const InstallerOptions options = parseInstallerOptions(argc, argv);
+  if (options.kind == InstallerOptions::Kind::Help || options.kind == InstallerOptions::Kind::Misuse) {
+    const bool help = options.kind == InstallerOptions::Kind::Help;
+    (help ? std::cout : std::cerr) << kInstallerUsage << kLinuxNote;
     return help ? 0 : static_cast<int>(Outcome::NothingChosen);
   }
   const std::string home = resolveHomeDirectory(std::getenv("HOME"));
@@ -43,7 +30,11 @@ int main(int argc, char** argv) {
                  "database has no entry for you).\n";
     return static_cast<int>(Outcome::Failed);
   }
-  LinuxInstallerPlatform platform(resourcesBesideExecutable(), home, std::cin, std::cout);
+  const bool prompts = options.kind == InstallerOptions::Kind::Prompt;
+  const AnswerSource answers = !prompts               ? AnswerSource::None
+                               : isatty(STDIN_FILENO) ? AnswerSource::Terminal
+                                                      : AnswerSource::Pipe;
+  LinuxInstallerPlatform platform(resourcesBesideExecutable(), home, answers, std::cin, std::cout);
   InstallerApp delegate(platform, AgentSystem::XdgAutostart);
-  return static_cast<int>(delegate.applicationDidFinishLaunching());
+  return static_cast<int>(prompts ? delegate.applicationDidFinishLaunching() : delegate.perform(options.action));
 }

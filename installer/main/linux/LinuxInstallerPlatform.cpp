@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "FileErrorText.h"
-#include "TerminalAlert.h"
 #include "runShell.h"
 
 namespace fs = std::filesystem;
@@ -28,11 +27,11 @@ std::string homeFromUserDatabase() {
 
 }  // namespace
 
-LinuxInstallerPlatform::LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, std::istream& in,
-                                               std::ostream& out)
-    : resourcesDir_(std::move(resourcesDir)), homeDir_(std::move(homeDir)), in_(in), out_(out) {}
+LinuxInstallerPlatform::LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, AnswerSource answers,
+                                               std::istream& in, std::ostream& out)
+    : resourcesDir_(std::move(resourcesDir)), homeDir_(std::move(homeDir)), answers_(answers), in_(in), out_(out) {}
 
-int LinuxInstallerPlatform::runModal(const Alert& alert) { return runTerminalAlert(alert, in_, out_); }
+int LinuxInstallerPlatform::runModal(const Alert& alert) { return runTerminalAlert(alert, answers_, in_, out_); }
 
 std::optional<std::string> LinuxInstallerPlatform::pathForResource(const std::string& name, const std::string& type) {
   if (resourcesDir_.empty()) return std::nullopt;

@@ -5,12 +5,14 @@
 #include <string>
 
 #include "PosixPlatform.h"
+#include "TerminalAlert.h"
 
 // The Linux stand-in: dialogs in the terminal, resources in a folder laid out
 // as in a macOS application bundle, the home folder fixed at start-up.
 class LinuxInstallerPlatform : public PosixPlatform {
  public:
-  LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, std::istream& in, std::ostream& out);
+  LinuxInstallerPlatform(std::string resourcesDir, std::string homeDir, AnswerSource answers, std::istream& in,
+                         std::ostream& out);
 
   int runModal(const Alert& alert) override;
   std::optional<std::string> pathForResource(const std::string& name, const std::string& type) override;
@@ -24,6 +26,7 @@ class LinuxInstallerPlatform : public PosixPlatform {
  private:
   const std::string resourcesDir_;
   const std::string homeDir_;
+  const AnswerSource answers_;
   std::istream& in_;
   std::ostream& out_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +11,7 @@ namespace {
 
 constexpr const char* kDefaultButtonTitle = "OK";
 // Far longer than any title, and bounded: an endless line (< /dev/zero) must
-// not fill the memory.
+// neither fill the memory nor keep the installer reading.
 constexpr std::size_t kMaxAnswerBytes = 4096;
 
 const char* styleMark(AlertStyle style) {
@@ -48,9 +49,64 @@ std::optional<std::size_t> chosenIndex(const std::string& answer, const std::vec
   return std::nullopt;
 }
 
-void drawAlert(const Alert& alert, const std::vector<AlertButton>& buttons, std::ostream& out) {
-  out << '\n' << styleMark(alert.style) << ' ' << alert.title << "\n\n";
+// The length of the well-formed UTF-8 sequence that starts `text`, or 0 (an
+// overlong form, a surrogate, past U+10FFFF, cut short).
+std::size_t utf8Length(const std::string& text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+  const auto second = length > 1 ? static_cast<unsigned char>(text[at + 1]) : 0x80;
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second > 0x8F))
+    return 0;
+  return length;
+}
+
+// The code point of a well-formed sequence.
+unsigned codePoint(const std::string& text, std::size_t at, std::size_t length) {
+  unsigned point = static_cast<unsigned char>(text[at]) & (length == 1 ? 0x7Fu : 0x7Fu >> length);
+  for (std::size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3Fu);
+  return point;
+}
+
+// C0, DEL and C1 alike (U+009B alone opens a terminal command), and the
+// bidirectional controls, which reorder what a person reads around them.
+bool mustEscape(unsigned point) {
+  return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x200E || point == 0x200F ||
+         (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+// The answer in double quotes as a JSON string writes it, safe to show: those
+// code points as \uXXXX, a byte that is no part of valid UTF-8 as \ufffd.
+std::string quotedAnswer(const std::string& answer) {
+  std::string out = "\"";
+  for (std::size_t at = 0, length; at < answer.size(); at += length) {
+    length = utf8Length(answer, at);
+    const unsigned point = length == 0 ? 0xFFFD : codePoint(answer, at, length);
+    if (length == 0 || mustEscape(point)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", point);
+      out += escape;
+      length = std::max<std::size_t>(length, 1);
+    } else {
+      if (point == '"' || point == '\\') out += '\\';
+      out.append(answer, at, length);
+    }
+  }
+  return out + "\"";
+}
+
+void drawAlert(const Alert& alert, const std::vector<AlertButton>& buttons, AnswerSource source, std::ostream& out) {
+  if (source != AnswerSource::None) out << '\n';
+  out << styleMark(alert.style) << ' ' << alert.title << "\n\n";
   if (!alert.informativeText.empty()) out << alert.informativeText << "\n\n";
+  if (source == AnswerSource::None) return;
   for (std::size_t i = 0; i < buttons.size(); ++i) {
     out << "  " << i + 1 << ". " << buttons[i].title << (buttons[i].enabled ? "" : " (unavailable)") << '\n';
   }
@@ -67,39 +123,44 @@ void askForAnswer(const std::vector<AlertButton>& buttons, std::ostream& out) {
   }
 }
 
-// One typed line without its line feed, its first kMaxAnswerBytes kept and the
-// rest read and dropped; none at the end of input.
+// One typed line without its line feed; none at the end of input or past
+// kMaxAnswerBytes, which no title comes near.
 std::optional<std::string> readAnswer(std::istream& in) {
   char c = 0;
   if (!in.get(c)) return std::nullopt;
   std::string line;
   do {
     if (c == '\n') return line;
-    if (line.size() < kMaxAnswerBytes) line += c;
+    if (line.size() == kMaxAnswerBytes) return std::nullopt;
+    line += c;
   } while (in.get(c));
   return line;
 }
 
 }  // namespace
 
-int runTerminalAlert(const Alert& alert, std::istream& in, std::ostream& out) {
+int runTerminalAlert(const Alert& alert, AnswerSource source, std::istream& in, std::ostream& out) {
   const bool acknowledgeOnly = alert.buttons.empty();
   const std::vector<AlertButton> buttons =
       acknowledgeOnly ? std::vector<AlertButton>{{kDefaultButtonTitle, true}} : alert.buttons;
-  drawAlert(alert, buttons, out);
+  // What the end of input, or an alert only shown, answers.
+  const int noAnswer = acknowledgeOnly ? kAlertFirstButtonReturn : kAlertDismissed;
+  drawAlert(alert, buttons, source, out);
+  if (source == AnswerSource::None) return noAnswer;
   for (;;) {
     askForAnswer(buttons, out);
     const std::optional<std::string> line = readAnswer(in);
     if (!line) {
       out << '\n';
-      return acknowledgeOnly ? kAlertFirstButtonReturn : kAlertDismissed;
+      return noAnswer;
     }
     const std::string answer = trimmed(*line);
     if (isLoneChoice(buttons) && answer.empty()) return kAlertFirstButtonReturn;
     const std::optional<std::size_t> index = chosenIndex(answer, buttons);
     if (index && buttons[*index].enabled) return kAlertFirstButtonReturn + static_cast<int>(*index);
     out << (index ? "\"" + buttons[*index].title + "\" is unavailable."
-                  : "\"" + answer + "\" is not one of the choices.")
+                  : quotedAnswer(answer) + " is not one of the choices.")
         << '\n';
+    if (source == AnswerSource::Pipe) return noAnswer;
   }
 }

@@ -5,10 +5,12 @@
 #import <AppKit/AppKit.h>
 #import <Security/Security.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "BundleCopy.h"
 #include "HelperInstaller.h"
+#include "InstallerOptions.h"
 #include "PosixPlatform.h"
 
 namespace {
@@ -42,9 +44,17 @@ void bringToFront() {
 
 class MacPlatform final : public PosixPlatform {
  public:
+  // An option chose the action, from a terminal or a script: its alerts are
+  // printed, not shown, so that nothing waits for a click.
+  explicit MacPlatform(bool printsAlerts = false) : printsAlerts_(printsAlerts) {}
+
   // The alert style values match NSAlertStyle's, and NSAlert numbers its
   // buttons' responses from NSAlertFirstButtonReturn (1000) as Alert does.
   int runModal(const Alert& description) override {
+    if (printsAlerts_) {
+      std::printf("%s\n\n%s\n", description.title.c_str(), description.informativeText.c_str());
+      return description.buttons.empty() ? kAlertFirstButtonReturn : kAlertDismissed;
+    }
     NSAlert* alert = [[NSAlert alloc] init];
     alert.messageText = toNSString(description.title);
     alert.informativeText = toNSString(description.informativeText);
@@ -82,7 +92,21 @@ class MacPlatform final : public PosixPlatform {
     CFRelease(code);
     return signature;
   }
+
+ private:
+  const bool printsAlerts_;
 };
+
+// The options act without AppKit: no application, no prompt, no alert.
+int runOptions(const InstallerOptions& options) {
+  if (options.kind != InstallerOptions::Kind::Act) {
+    const bool help = options.kind == InstallerOptions::Kind::Help;
+    std::fputs(kInstallerUsage, help ? stdout : stderr);
+    return help ? 0 : static_cast<int>(Outcome::NothingChosen);
+  }
+  MacPlatform platform(true);
+  return static_cast<int>(InstallerApp(platform, AgentSystem::Launchd).perform(options.action));
+}
 
 }  // namespace
 
@@ -109,7 +133,15 @@ class MacPlatform final : public PosixPlatform {
 NSApplication* app;
 InstallerAppDelegate* delegate;
 
-int main() {
+int main(int argc, char* argv[]) {
+  const InstallerOptions options = parseInstallerOptions(argc, argv);
+  if (options.kind != InstallerOptions::Kind::Prompt) {
+    int status = 0;
+    @autoreleasepool {
+      status = runOptions(options);
+    }
+    return status;
+  }
   @autoreleasepool {
     app = [NSApplication sharedApplication];
     delegate = [[InstallerAppDelegate alloc] init];
