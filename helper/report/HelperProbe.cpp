@@ -38,14 +38,15 @@ bool ready(int fd, short events, Clock::time_point deadline) {
 }
 
 // The helper's own line: four figures, none negative or beyond every number
-// (its readings never are), that its formatter gives back byte for byte.
+// (its readings never are), that its formatter gives back byte for byte. The
+// installer judges a line by the same rule.
 bool isTelemetryLine(const std::string& line) {
   float figures[4] = {};
   if (std::sscanf(line.c_str(), "{\"cpuTemp\":%f,\"cpuTempAvg\":%f,\"gpuTemp\":%f,\"gpuUtil\":%f}", &figures[0],
                   &figures[1], &figures[2], &figures[3]) != 4)
     return false;
   for (const float figure : figures)
-    if (!std::isfinite(figure) || figure < 0.0f) return false;
+    if (!std::isfinite(figure) || std::signbit(figure)) return false;
   const TelemetryLine formatted = formatTelemetryLine(figures[0], figures[1], figures[2], figures[3]);
   return line == std::string(formatted.bytes, formatted.size);
 }

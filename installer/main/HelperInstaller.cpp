@@ -1,6 +1,8 @@
 #include "HelperInstaller.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string_view>
@@ -193,25 +195,23 @@ std::string atHelperAddress(std::string text) {
   return text.replace(text.find('@'), 1, "127.0.0.1:" + std::to_string(kHelperPort));
 }
 
-// The helper's line exactly, each figure as printf's %.1f or %.3f writes it.
-bool isTelemetryLine(std::string_view line) {
-  const auto take = [&line](std::string_view expected) {
-    const bool found = line.starts_with(expected);
-    if (found) line.remove_prefix(expected.size());
-    return found;
-  };
-  const auto digits = [&line](std::size_t least, std::size_t most) {
-    std::size_t count = 0;
-    while (count < most && count < line.size() && line[count] >= '0' && line[count] <= '9') ++count;
-    line.remove_prefix(count);
-    return count >= least;
-  };
-  const auto figure = [&](std::size_t decimals) {
-    take("-");
-    return digits(1, std::string_view::npos) && take(".") && digits(decimals, decimals);
-  };
-  return take("{\"cpuTemp\":") && figure(1) && take(",\"cpuTempAvg\":") && figure(1) && take(",\"gpuTemp\":") &&
-         figure(1) && take(",\"gpuUtil\":") && figure(3) && line == "}\n";
+// The helper's line exactly: four figures, none negative or beyond every
+// number (its readings never are), that the helper's own format writes back
+// byte for byte. pelagrin-sensors judges a line by the same rule.
+bool isTelemetryLine(const std::string& line) {
+  float figures[4] = {};
+  if (std::sscanf(line.c_str(), "{\"cpuTemp\":%f,\"cpuTempAvg\":%f,\"gpuTemp\":%f,\"gpuUtil\":%f}", &figures[0],
+                  &figures[1], &figures[2], &figures[3]) != 4)
+    return false;
+  for (const float figure : figures)
+    if (!std::isfinite(figure) || std::signbit(figure)) return false;
+  char written[256];
+  const int size = std::snprintf(written, sizeof written,
+                                 "{\"cpuTemp\":%.1f,\"cpuTempAvg\":%.1f,\"gpuTemp\":%.1f,\"gpuUtil\":%.3f}\n",
+                                 static_cast<double>(figures[0]), static_cast<double>(figures[1]),
+                                 static_cast<double>(figures[2]), static_cast<double>(figures[3]));
+  return size > 0 && static_cast<std::size_t>(size) < sizeof written &&
+         line == std::string_view(written, static_cast<std::size_t>(size));
 }
 
 // Whether launchd's list of the user's agents shows the label turned off: a

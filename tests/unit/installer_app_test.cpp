@@ -212,6 +212,7 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
       {.name = "install-helper-stops-at-once", .reply = {}},
       {.name = "install-another-program-answers", .reply = reply(noisy, false), .holder = otherUsers(77, "nc\x1b")},
       {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false)},
+      {.name = "install-a-negative-figure", .reply = reply("{\"cpuTemp\":-0.0" + kLine.substr(15), false)},
       {.name = "install-helper-serves-four", .reply = reply("", true)},
       {.name = "install-silent-port", .reply = reply("", false)},
       {.name = "install-another-users-helper", .holder = otherUsers(4243, "PelagrinHelper")},
