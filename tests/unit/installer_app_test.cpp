@@ -245,8 +245,7 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
     platform.modelState = mkdtemp(modelState);
     std::ofstream(platform.modelState + "/settings") << scenario.launchd;
     InstallerApp app(platform, scenario.system);
-    const Outcome outcome =
-        scenario.option ? app.perform(*scenario.option) : app.applicationDidFinishLaunching();
+    const Outcome outcome = scenario.option ? app.perform(*scenario.option) : app.applicationDidFinishLaunching();
     std::filesystem::remove_all(platform.modelState);
     platform.record << "exit " << static_cast<int>(outcome) << "\n";
     const std::string golden = PELAGRIN_FIXTURES "/installer/" + scenario.name + ".txt";
