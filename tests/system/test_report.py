@@ -58,6 +58,7 @@ def test_report_on_a_scripted_platform(start, script, tmp_path):
         ("desktop", "FAKE_NVML_INIT_FAILS", "report-without-nvml.json"),
         ("desktop", "FAKE_NVML_INCOMPLETE", "report-without-nvml.json"),
         ("k10temp", None, "report.json"),
+        ("other-chips", None, "report.json"),  # zenpower, radeon, i915 and xe
         ("suspended-dgpu", "FAKE_NVML", "report.json"),
         ("no-hwmon", None, "report.json"),
         ("suspended-dgpu", "FAKE_NVML_WITHOUT_PCI_INFO", "report-without-pci-info.json"),
