@@ -1,5 +1,6 @@
-// The macOS front: AppKit start-up, NSAlert dialogs, the bundle's resources,
-// the home folder and the bundle copy. Every rule lives in InstallerApp.
+// The macOS front: AppKit start-up, NSAlert dialogs, the bundle's resources
+// and the home folder, over MacFilePlatform's files. Every rule lives in
+// InstallerApp.
 
 #import <AppKit/AppKit.h>
 
@@ -7,7 +8,6 @@
 
 #include "BundleCopy.h"
 #include "HelperInstaller.h"
-#include "PosixPlatform.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ void bringToFront() {
   [NSApp activateIgnoringOtherApps:YES];
 }
 
-class MacPlatform final : public PosixPlatform {
+class MacPlatform final : public MacFilePlatform {
  public:
   // The alert style values match NSAlertStyle's, and NSAlert numbers its
   // buttons' responses from NSAlertFirstButtonReturn (1000) as Alert does.
@@ -51,10 +51,6 @@ class MacPlatform final : public PosixPlatform {
   }
 
   std::string homeDirectory() override { return NSHomeDirectory().fileSystemRepresentation; }
-
-  FileError copyItem(const std::string& from, const std::string& to) override { return copyBundle(from, to); }
-
-  FileError removeDownloadMark(const std::string& path) override { return removeQuarantine(path); }
 };
 
 }  // namespace
