@@ -340,9 +340,6 @@ def test_a_reinstall_that_fails_on_a_full_disk_leaves_the_earlier_helper_install
     assert os.readlink(f"/proc/{helper}/exe") == str(sandbox.install_dir / PROGRAM)
     assert Client(timeout=5).line(timeout=4), "it serves"
     assert sandbox.agent.read_text() == agent
-    assert [path for path in sandbox.listing(sandbox.install_dir) if "filler" not in path] == [
-        "PelagrinHelper.app",
-        "PelagrinHelper.app/Contents",
-        "PelagrinHelper.app/Contents/MacOS",
-        "PelagrinHelper.app/Contents/MacOS/PelagrinHelper",
-    ]
+    assert not [
+        name for name in os.listdir(sandbox.install_dir) if name.startswith(".")
+    ], "a copy left"
