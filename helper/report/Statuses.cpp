@@ -3,6 +3,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "sensors/UtilizationRules.h"
+
 ServiceStatus serviceStatus(const ServiceSample& service) {
   switch (service.admission) {
     case Admission::NoName: return ServiceStatus::NoName;
@@ -18,8 +20,7 @@ AcceleratorStatus acceleratorStatus(const AcceleratorSample& accelerator) {
   if (!accelerator.hasStatistics) return AcceleratorStatus::NoStatistics;
   if (!accelerator.statistic) return AcceleratorStatus::NoUsableKey;
   if (!accelerator.fraction)
-    return std::holds_alternative<StatOther>(accelerator.value) ? AcceleratorStatus::NotANumber
-                                                                : AcceleratorStatus::NanOrInfinite;
+    return statisticNumber(accelerator.value) ? AcceleratorStatus::NanOrInfinite : AcceleratorStatus::NotANumber;
   // The busiest accelerator starts at 0, so a fraction below it raises nothing.
   if (*accelerator.fraction < 0.0f) return AcceleratorStatus::BelowZero;
   return AcceleratorStatus::Counted;

@@ -36,7 +36,7 @@ std::string reportText(const SensorSample& sample, const HelperAnswer* helper) {
     const ServiceStatus status = serviceStatus(service);
     if (status != ServiceStatus::Counted)
       verdict += (verdict.empty() ? "left out: " : "; left out: ") + std::string(words(status));
-    if (status == ServiceStatus::OutOfRange) verdict += " (0 or less, 150 or more)";
+    if (status == ServiceStatus::OutOfRange) verdict += " (shows as 0.0 or less, 150.0 or more)";
     out += "  " + padded(service.name ? quoted(*service.name) : "(no name)", 34) + " " +
            padded(service.reading ? shortestDecimal(*service.reading) + " \u00b0C" : "no reading", 12) + " " + verdict +
            "\n";

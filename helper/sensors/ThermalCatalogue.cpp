@@ -2,12 +2,15 @@
 
 namespace {
 
-constexpr double kLowestExcluded = 0.0;
-constexpr double kHighestExcluded = 150.0;
+// The line shows each reading with one decimal, where 0.0 means that nothing
+// was read, so a reading counts only where that figure lies between 0.1 and
+// 149.9: 149.96 would show as 150.0 and 0.04 as 0.0. The test is made on the
+// float the line prints; no float lies between these decimals and the doubles
+// nearest them, and NaN fails both comparisons.
+constexpr double kShownAsZeroUpTo = 0.05;
+constexpr double kShownAs150From = 149.95;
 
-// Tested before narrowing, so 149.999999 passes and is stored as 150.0f.
-// NaN fails both comparisons.
-bool inRange(double reading) { return reading > kLowestExcluded && reading < kHighestExcluded; }
+bool shownInRange(float reading) { return reading > kShownAsZeroUpTo && reading < kShownAs150From; }
 
 }  // namespace
 
@@ -15,8 +18,8 @@ Admission catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_
                          std::optional<double> reading) {
   if (!name) return Admission::NoName;
   if (!reading) return Admission::NoReading;
-  if (!inRange(*reading)) return Admission::OutOfRange;
   const auto narrowed = static_cast<float>(*reading);
+  if (!shownInRange(narrowed)) return Admission::OutOfRange;
   if (const auto entry = catalogue.find(*name); entry != catalogue.end()) {
     entry->second = narrowed;
   } else {

@@ -13,8 +13,8 @@ using ThermalCatalogue = std::map<std::string, float, std::less<>>;
 enum class Admission { Stored, NoName, NoReading, OutOfRange };
 
 // Admits one temperature service that a platform walk found. It enters only with
-// a name and a reading strictly between 0 and 150 (tested in double precision,
-// then narrowed); a later in-range reading replaces an earlier one of the same
+// a name and a reading that the line shows as 0.1 to 149.9 (narrowed first,
+// then tested); a later in-range reading replaces an earlier one of the same
 // name, and an out-of-range reading removes nothing.
 Admission catalogueOffer(ThermalCatalogue& catalogue, std::optional<std::string_view> name,
                          std::optional<double> reading);

@@ -62,17 +62,20 @@ std::size_t decimalLength(std::string_view text) {
   return end;
 }
 
+bool continuesAWord(char c) { return isDigit(c) || c == '.' || c == '_' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+
 // The decimal number at the start of a text, after leading white space: an
-// optional sign, digits with an optional point, an optional exponent. Hex,
-// "nan" and "inf" are not numbers here; a text without a number reads 0.
-double leadingDecimal(std::string_view text) {
+// optional sign, digits with an optional point, an optional exponent, ended
+// where a word would end ("42 %" is 42). "busy", "nan", "inf" and "0x50" are
+// not numbers.
+std::optional<double> leadingDecimal(std::string_view text) {
   const auto start = text.find_first_not_of(" \t\n\v\f\r");
-  if (start == std::string_view::npos) return 0.0;
+  if (start == std::string_view::npos) return std::nullopt;
   text.remove_prefix(start);
   const bool negative = text.starts_with('-');
   if (negative || text.starts_with('+')) text.remove_prefix(1);
   const std::size_t length = decimalLength(text);
-  if (length == 0) return 0.0;
+  if (length == 0 || (length < text.size() && continuesAWord(text[length]))) return std::nullopt;
   // Only the checked digits reach strtod, so it cannot take hex or "inf"; the
   // helper never changes its locale, so the point is a full stop. (Floating-
   // point from_chars would need a newer macOS than the one we ship for.)
@@ -91,20 +94,26 @@ std::optional<UtilizationFigure> utilizationFigure(const StatsTable& statistics)
   return UtilizationFigure{chosen->first, chosen->second, named, utilizationFraction(chosen->second)};
 }
 
+std::optional<double> statisticNumber(const StatValue& value) {
+  if (const auto* whole = std::get_if<std::int64_t>(&value)) return static_cast<double>(*whole);
+  if (const auto* real = std::get_if<double>(&value)) return *real;
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? 1.0 : 0.0;
+  if (const auto* text = std::get_if<std::string>(&value)) return leadingDecimal(*text);
+  return std::nullopt;
+}
+
 // A whole number is always a percentage: taken as a fraction, a GPU at 1 %
-// would read as fully busy. Other numbers are percentages only above 1. NaN
-// and infinity are no figure, also where a double beyond single precision
-// becomes infinite as the float the reading is.
+// would read as fully busy. Other numbers are percentages only beyond 1 either
+// way, so the text "-60" reads as the integer -60 does. NaN and infinity are no
+// figure, also where a double beyond single precision becomes infinite as the
+// float the reading is.
 std::optional<float> utilizationFraction(const StatValue& value) {
   if (const auto* whole = std::get_if<std::int64_t>(&value)) return static_cast<float>(*whole) / 100.0f;
-  double reading = 0.0;
-  if (const auto* real = std::get_if<double>(&value)) reading = *real;
-  else if (const auto* flag = std::get_if<bool>(&value)) reading = *flag ? 1.0 : 0.0;
-  else if (const auto* text = std::get_if<std::string>(&value)) reading = leadingDecimal(*text);
-  else return std::nullopt;
-  const auto u = static_cast<float>(reading);
+  const std::optional<double> reading = statisticNumber(value);
+  if (!reading) return std::nullopt;
+  const auto u = static_cast<float>(*reading);
   if (!std::isfinite(u)) return std::nullopt;
-  return u > 1.0f ? u / 100.0f : u;
+  return std::fabs(u) > 1.0f ? u / 100.0f : u;
 }
 
 float raiseUtilization(float maximum, const std::optional<UtilizationFigure>& figure) {

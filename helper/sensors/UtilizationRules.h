@@ -21,6 +21,10 @@ struct UtilizationFigure {
 };
 std::optional<UtilizationFigure> utilizationFigure(const StatsTable& statistics);
 
+// The number a statistic's value holds; none for a text that does not start
+// with a decimal number, and for a value of any other kind.
+std::optional<double> statisticNumber(const StatValue& value);
+
 // The fraction a statistic's value gives, before the cap at 1; none for a value
 // that is no figure: not a number, NaN or infinite.
 std::optional<float> utilizationFraction(const StatValue& statistic);

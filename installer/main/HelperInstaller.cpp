@@ -59,6 +59,7 @@ constexpr const char* kUserDomain = "<userDomain>";
 constexpr const char* kPlistPath = "<plistPath>";
 constexpr const char* kUserId = "<userId>";
 constexpr const char* kBinaryName = "<binaryName>";
+// The bundle under check, which is not yet in its place.
 constexpr const char* kBundlePath = "<bundlePath>";
 constexpr const char* kHelperProgram = "<helperProgram>";
 constexpr const char* kRequirement = "<requirement>";
@@ -120,6 +121,11 @@ constexpr const char* kHelperIdentifier = "app.pelagrin.helper";
 // carries at most the linker's ad hoc signature, under another identifier.
 constexpr const char* kInstallerIdentifier = "app.pelagrin.helper-installer";
 constexpr const char* kBundleType = "app";
+// Hidden names beside the installed helper: the new bundle while it is copied
+// and checked, and the earlier helper while the new one is not yet running.
+constexpr const char* kStagedBundleName = ".PelagrinHelper-new.app";
+constexpr const char* kEarlierBundleName = ".PelagrinHelper-earlier.app";
+constexpr const char* kEarlierBinaryName = ".PelagrinHelper-earlier";
 // Finder's record of how a folder was last shown, left in any folder it opened.
 constexpr const char* kFinderMetadata = ".DS_Store";
 constexpr double kStopGraceSeconds = 1.5;
@@ -186,6 +192,14 @@ constexpr const char* kSilentLead = "Helper installed, but the program on @ sent
 constexpr const char* kInstalledText =
     "Sensor Helper installed and running!\n\nPelagrin will detect it within a few seconds and switch to real CPU "
     "temperature and GPU utilization.";
+constexpr const char* kEarlierStaysText = "\n\nThe earlier helper stays installed as it was.";
+constexpr const char* kEarlierBackText =
+    "\n\nThe new helper was taken out again: the earlier one is installed as it was.";
+constexpr const char* kEarlierRunsText =
+    "\n\nThe new helper was taken out again: the earlier one is installed and running as it was.";
+constexpr const char* kEarlierStoppedLead =
+    "\n\nThe new helper was taken out again and the earlier one put back, but it did not start again: ";
+constexpr const char* kEarlierLostLead = "\n\nThe earlier helper could not be put back:\n";
 constexpr const char* kUninstalledText =
     "Sensor Helper uninstalled.\n\nPelagrin will continue to work with network and thermal state gauges.";
 constexpr const char* kNotInstalledText = "Sensor Helper is not installed: there is nothing to uninstall.";
@@ -275,8 +289,13 @@ std::string InstallerApp::plistPath() const { return plistDir_ + "/" + plistName
 std::string InstallerApp::userDomain(std::uint32_t userId) const { return "gui/" + std::to_string(userId); }
 std::string InstallerApp::agentTarget(std::uint32_t userId) const { return userDomain(userId) + "/" + plistName_; }
 std::string InstallerApp::helperProgramPath() const { return bundlePath() + "/Contents/MacOS/" + binaryName_; }
+std::string InstallerApp::stagedBundlePath() const { return installDir_ + "/" + kStagedBundleName; }
+std::string InstallerApp::earlierBundlePath() const { return installDir_ + "/" + kEarlierBundleName; }
+std::string InstallerApp::earlierBinaryPath() const { return installDir_ + "/" + kEarlierBinaryName; }
 
-bool InstallerApp::isInstalled() { return platform_.fileExists(bundlePath()) || platform_.fileExists(binaryPath()); }
+bool InstallerApp::isInstalled() {
+  return platform_.fileExists(helperProgramPath()) || platform_.fileExists(binaryPath());
+}
 
 Outcome InstallerApp::applicationDidFinishLaunching() {
   const bool installed = isInstalled();
@@ -308,15 +327,85 @@ Outcome InstallerApp::install() {
   if (!templatePath) return showError(conventions_.missingTemplateText);
   const std::uint32_t userId = platform_.userId();
 
+  // Whatever can fail without touching the earlier helper comes first: the
+  // agent file's text made, and the new bundle copied and checked beside it.
+  Earlier earlier;
+  std::string agentText;
+  Failure failure = recordEarlier(userId, earlier);
+  if (!failure) failure = filledAgentText(*templatePath, agentText);
+  if (!failure) failure = stageHelper(*helperSourcePath, userId);
   // A new helper started beside an old one could not bind, so an old helper
   // that would not stop ends the install before anything is replaced.
-  if (const Failure failure = stopEarlierHelper(userId)) return showError(*failure);
-  platform_.removeItem(plistPath());  // there may be none
-  Failure failure = placeHelper(*helperSourcePath, userId);
-  if (!failure) failure = installAgentFile(*templatePath);
-  if (!failure) failure = startHelper(userId);
-  if (failure) return showError(*failure);
-  return showSuccess(kInstalledText);
+  if (!failure) failure = stopEarlierHelper(userId);
+  if (failure) {
+    platform_.removeItem(stagedBundlePath());
+    return showError(*failure + (earlier.bundle || earlier.binary ? kEarlierStaysText : ""));
+  }
+
+  bool started = false;
+  failure = swapInStagedHelper(earlier);
+  if (!failure) failure = writeAgentFile(agentText);
+  if (!failure) {
+    started = true;
+    failure = startHelper(userId);
+  }
+  if (!failure) {
+    platform_.removeItem(earlierBundlePath());
+    platform_.removeItem(earlierBinaryPath());
+    return showSuccess(kInstalledText);
+  }
+  // A first install that only failed to start stays, as its text says: the
+  // next login may start it.
+  if (started && !earlier.bundle && !earlier.binary) return showError(*failure);
+  return showError(*failure + rollBack(earlier, started, userId));
+}
+
+InstallerApp::Failure InstallerApp::recordEarlier(std::uint32_t userId, Earlier& earlier) {
+  earlier.bundle = !platform_.isGone(bundlePath());
+  earlier.binary = !platform_.isGone(binaryPath());
+  if (!platform_.isGone(plistPath())) {
+    std::string text;
+    if (const FileError error = platform_.readTextFile(plistPath(), text))
+      return conventions_.installAgentLead + *error;
+    earlier.agentText = std::move(text);
+  }
+  earlier.running = run(conventions_.helperRuns, userId) == kHelperRuns;
+  return std::nullopt;
+}
+
+InstallerApp::Failure InstallerApp::stageHelper(const std::string& helperSourcePath, std::uint32_t userId) {
+  if (const FileError error = platform_.createDirectory(installDir_)) return kCreateDirectoryLead + *error;
+  platform_.removeItem(stagedBundlePath());  // left by an install that was cut short
+  if (const FileError error = platform_.copyItem(helperSourcePath, stagedBundlePath())) {
+    return kCopyHelperLead + *error;
+  }
+  return clearDownloadMark(stagedBundlePath(), userId);
+}
+
+// A browser marks every file it downloads, the copy keeps the mark, and launchd
+// refuses to run a marked helper. The mark comes off only a copy whose
+// signature shows it is the helper we shipped.
+InstallerApp::Failure InstallerApp::clearDownloadMark(const std::string& bundle, std::uint32_t userId) {
+  if (conventions_.signatureCheck) {
+    const CodeSignature own = platform_.ownSignature();
+    AgentCommand check = *conventions_.signatureCheck;
+    std::replace(check.arguments.begin(), check.arguments.end(), std::string(kBundlePath), bundle);
+    std::replace(check.arguments.begin(), check.arguments.end(), std::string(kRequirement),
+                 "-R=" + helperRequirement(own));
+    const int status = run(check, userId);
+    const char* advice = own.identifier == kInstallerIdentifier ? kBadSignatureAdvice : kUnsignedBuildAdvice;
+    if (status != 0) return kBadSignatureLead + std::to_string(status) + advice;
+  }
+  if (const FileError error = platform_.removeDownloadMark(bundle)) return kDownloadMarkLead + *error;
+  return std::nullopt;
+}
+
+InstallerApp::Failure InstallerApp::filledAgentText(const std::string& templatePath, std::string& filled) {
+  std::string text;
+  FileError error = platform_.readTextFile(templatePath, text);
+  if (!error) error = fillInstallPath(text, installDir_, conventions_.templateFormat, filled);
+  if (error) return conventions_.installAgentLead + *error;
+  return std::nullopt;
 }
 
 InstallerApp::Failure InstallerApp::stopEarlierHelper(std::uint32_t userId) {
@@ -326,41 +415,59 @@ InstallerApp::Failure InstallerApp::stopEarlierHelper(std::uint32_t userId) {
   return awaitHelperGone(userId);
 }
 
-InstallerApp::Failure InstallerApp::placeHelper(const std::string& helperSourcePath, std::uint32_t userId) {
-  if (const FileError error = platform_.createDirectory(installDir_)) return kCreateDirectoryLead + *error;
-  // The whole earlier bundle goes, so nothing of an older version survives.
-  platform_.removeItem(bundlePath());
-  platform_.removeItem(binaryPath());
-  if (const FileError error = platform_.copyItem(helperSourcePath, bundlePath())) return kCopyHelperLead + *error;
-  return clearDownloadMark(userId);
-}
-
-// A browser marks every file it downloads, the copy keeps the mark, and launchd
-// refuses to run a marked helper. The mark comes off only a copy whose
-// signature shows it is the helper we shipped.
-InstallerApp::Failure InstallerApp::clearDownloadMark(std::uint32_t userId) {
-  if (conventions_.signatureCheck) {
-    const CodeSignature own = platform_.ownSignature();
-    AgentCommand check = *conventions_.signatureCheck;
-    std::replace(check.arguments.begin(), check.arguments.end(), std::string(kRequirement),
-                 "-R=" + helperRequirement(own));
-    const int status = run(check, userId);
-    const char* advice = own.identifier == kInstallerIdentifier ? kBadSignatureAdvice : kUnsignedBuildAdvice;
-    if (status != 0) return kBadSignatureLead + std::to_string(status) + advice;
+// Renames within one folder: the earlier helper moves aside whole, and the new
+// bundle, already whole, takes its place.
+InstallerApp::Failure InstallerApp::swapInStagedHelper(const Earlier& earlier) {
+  FileError error;
+  if (earlier.bundle) {
+    platform_.removeItem(earlierBundlePath());  // left by an install that was cut short
+    error = platform_.moveItem(bundlePath(), earlierBundlePath());
   }
-  if (const FileError error = platform_.removeDownloadMark(bundlePath())) return kDownloadMarkLead + *error;
+  if (!error && earlier.binary) {
+    platform_.removeItem(earlierBinaryPath());
+    error = platform_.moveItem(binaryPath(), earlierBinaryPath());
+  }
+  if (!error) error = platform_.moveItem(stagedBundlePath(), bundlePath());
+  if (error) return kCopyHelperLead + *error;
   return std::nullopt;
 }
 
-InstallerApp::Failure InstallerApp::installAgentFile(const std::string& templatePath) {
-  std::string text;
-  std::string filled;
-  FileError error = platform_.readTextFile(templatePath, text);
-  if (!error) error = fillInstallPath(text, installDir_, conventions_.templateFormat, filled);
-  if (!error) error = platform_.createDirectory(plistDir_);
+InstallerApp::Failure InstallerApp::writeAgentFile(const std::string& filled) {
+  FileError error = platform_.createDirectory(plistDir_);
   if (!error) error = platform_.writeTextFileAtomically(plistPath(), filled);
   if (error) return conventions_.installAgentLead + *error;
   return std::nullopt;
+}
+
+// Takes out what this install put in and puts back what it found, the earlier
+// helper started again where one ran; says what came of it, or nothing where
+// nothing was installed before.
+std::string InstallerApp::rollBack(const Earlier& earlier, bool started, std::uint32_t userId) {
+  if (started) {
+    Failure stopFailure = runStopCommands(userId);
+    if (!stopFailure) stopFailure = awaitHelperGone(userId);
+    if (stopFailure) return kEarlierLostLead + *stopFailure;
+  }
+  platform_.removeItem(stagedBundlePath());
+  FileError error;
+  // An earlier bundle that was never moved aside is still in its place.
+  if (!earlier.bundle || !platform_.isGone(earlierBundlePath())) error = platform_.removeItem(bundlePath());
+  if (!error && earlier.bundle && !platform_.isGone(earlierBundlePath())) {
+    error = platform_.moveItem(earlierBundlePath(), bundlePath());
+  }
+  if (!error && earlier.binary && !platform_.isGone(earlierBinaryPath())) {
+    error = platform_.moveItem(earlierBinaryPath(), binaryPath());
+  }
+  // Only a started install wrote the agent file; a failed write leaves the earlier one as it was.
+  if (!error && started) {
+    if (earlier.agentText) error = platform_.writeTextFileAtomically(plistPath(), *earlier.agentText);
+    else if (!platform_.isGone(plistPath())) error = platform_.removeItem(plistPath());
+  }
+  if (error) return kEarlierLostLead + *error;
+  if (!earlier.bundle && !earlier.binary) return "";
+  if (!earlier.running) return kEarlierBackText;
+  if (const Failure failure = startHelper(userId)) return kEarlierStoppedLead + *failure;
+  return kEarlierRunsText;
 }
 
 // The user's choice in Login Items stands: a label turned off there is never
@@ -442,9 +549,8 @@ InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
 
 std::vector<std::string> InstallerApp::filledArguments(const AgentCommand& command, std::uint32_t userId) const {
   const std::map<std::string, std::string> values = {
-      {kAgentTarget, agentTarget(userId)},  {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
-      {kUserId, std::to_string(userId)},    {kBinaryName, binaryName_},        {kBundlePath, bundlePath()},
-      {kHelperProgram, helperProgramPath()}};
+      {kAgentTarget, agentTarget(userId)}, {kUserDomain, userDomain(userId)}, {kPlistPath, plistPath()},
+      {kUserId, std::to_string(userId)},   {kBinaryName, binaryName_},        {kHelperProgram, helperProgramPath()}};
   std::vector<std::string> arguments;
   for (const std::string& argument : command.arguments) {
     const auto value = values.find(argument);

@@ -47,19 +47,38 @@ class InstallerApp {
   // The helper program inside the installed bundle.
   std::string helperProgramPath() const;
 
-  // The bundle counts first, then a bare helper program; the agent file does not.
+  // Beside the installed bundle, in the same folder, so that a rename moves it:
+  // the new bundle until it is whole, then the earlier one until the new one runs.
+  std::string stagedBundlePath() const;
+  std::string earlierBundlePath() const;
+  std::string earlierBinaryPath() const;
+
+  // A bundle counts only with its helper program in it (a copy that ran out of
+  // room does not), then a bare helper program; the agent file does not.
   bool isInstalled();
 
+  // What a reinstall found, to put back should it fail.
+  struct Earlier {
+    bool bundle = false;
+    bool binary = false;
+    std::optional<std::string> agentText;
+    bool running = false;
+  };
+
   Outcome install();
+  Failure stageHelper(const std::string& helperSourcePath, std::uint32_t userId);
+  Failure clearDownloadMark(const std::string& bundle, std::uint32_t userId);
+  Failure filledAgentText(const std::string& templatePath, std::string& filled);
+  Failure recordEarlier(std::uint32_t userId, Earlier& earlier);
   Failure stopEarlierHelper(std::uint32_t userId);
-  Failure placeHelper(const std::string& helperSourcePath, std::uint32_t userId);
-  Failure clearDownloadMark(std::uint32_t userId);
-  Failure installAgentFile(const std::string& templatePath);
+  Failure swapInStagedHelper(const Earlier& earlier);
+  Failure writeAgentFile(const std::string& filled);
   Failure startHelper(std::uint32_t userId);
   bool isTurnedOff(std::uint32_t userId);
   bool isRefusedAsTurnedOff(int status, std::uint32_t userId);
   bool isAgentHeld(std::uint32_t userId);
   void awaitAgentGone(std::uint32_t userId);
+  std::string rollBack(const Earlier& earlier, bool started, std::uint32_t userId);
   Failure proveHelperServes(std::uint32_t userId);
   Outcome uninstall(bool askFirst);
   void removeInstallDirIfUnused();

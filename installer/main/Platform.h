@@ -66,6 +66,8 @@ class Platform {
   virtual FileError createDirectory(const std::string& path) = 0;
   // Copies a file or folder tree to a destination that must not exist yet.
   virtual FileError copyItem(const std::string& from, const std::string& to) = 0;
+  // Renames within one folder; the destination must not exist.
+  virtual FileError moveItem(const std::string& from, const std::string& to) = 0;
   // The whole file, which must be valid UTF-8.
   virtual FileError readTextFile(const std::string& path, std::string& text) = 0;
   // Leaves the target either complete or untouched, and no stray file behind.

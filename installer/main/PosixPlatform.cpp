@@ -1,6 +1,7 @@
 #include "PosixPlatform.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -51,6 +52,12 @@ FileError PosixPlatform::createDirectory(const std::string& path) {
   std::error_code error;
   fs::create_directories(path, error);
   if (error) return describeFileError("create the folder", path, error.message());
+  return std::nullopt;
+}
+
+FileError PosixPlatform::moveItem(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0)
+    return describeFileError("move \"" + from + "\" to", to, std::strerror(errno));
   return std::nullopt;
 }
 

@@ -15,6 +15,7 @@ class PosixPlatform : public Platform {
   FileError removeItem(const std::string& path) override;
   FileError removeEmptyDirectory(const std::string& path) override;
   FileError createDirectory(const std::string& path) override;
+  FileError moveItem(const std::string& from, const std::string& to) override;
   FileError readTextFile(const std::string& path, std::string& text) override;
   FileError writeTextFileAtomically(const std::string& path, const std::string& text) override;
   int runShell(const std::string& executable, const std::vector<std::string>& arguments) override;

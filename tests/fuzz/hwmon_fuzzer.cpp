@@ -14,10 +14,23 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// In memory where it can be, and gone once the run ends.
+struct ScratchTree {
+  const fs::path root = (fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) /
+                        ("hwmon-fuzz." + std::to_string(getpid()));
+  ~ScratchTree() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+};
+
+}  // namespace
+
 void fuzzOne(std::string_view input) {
-  static const fs::path root =  // in memory where it can be
-      (fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) /
-      ("hwmon-fuzz." + std::to_string(getpid()));
+  static const ScratchTree scratch;
+  const fs::path& root = scratch.root;
   fs::remove_all(root / "class");
   std::string_view chips = input;
   std::size_t inputs = 0, yielded = 0;

@@ -1,9 +1,10 @@
 // Any script for the test builds' platform layer (names of any bytes but tab
 // and line feed, statistics of every kind, texts that almost spell a number)
 // through the helper's readings and both report forms: temperatures 0 or in
-// (0, 150], utilization in 0..1, texts read as the number the C library finds
-// at their start (not hexadecimal, NaN or infinity), and reports of valid UTF-8
-// that cannot drive a terminal, the JSON one document holding the helper's line.
+// (0, 150), utilization in 0..1, texts read as the number the C library finds
+// at their start (not hexadecimal, NaN or infinity, nor run into a word), and
+// reports of valid UTF-8 that cannot drive a terminal, the JSON one document
+// holding the helper's line.
 #include <cctype>
 #include <nlohmann/json.hpp>
 
@@ -14,13 +15,20 @@
 
 namespace {
 
-double libcLeadingDecimal(const std::string& text) {
+// The number the C library reads at the start of a text where it is a decimal
+// one that ends where a word would.
+std::optional<double> libcLeadingDecimal(const std::string& text) {
   std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
-  if (at == std::string::npos) return 0.0;
+  if (at == std::string::npos) return std::nullopt;
   at += text[at] == '+' || text[at] == '-';
-  const bool noNumber = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0 ||
-                        (at < text.size() && std::isalpha(static_cast<unsigned char>(text[at])));
-  return noNumber ? 0.0 : std::strtod(text.c_str(), nullptr);
+  if (text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0 ||
+      (at < text.size() && std::isalpha(static_cast<unsigned char>(text[at]))))
+    return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || std::isalnum(static_cast<unsigned char>(*end)) || *end == '.' || *end == '_')
+    return std::nullopt;
+  return value;
 }
 
 // No C0 control but the line feed, no DEL, no C1 control (U+0080 to U+009F,
@@ -43,11 +51,12 @@ void fuzzOne(std::string_view input) {
   fuzzedScript = input;
   const SensorSample sample = takeSensorSample();
   for (const float reading : {sample.cpuTemp.value, sample.cpuTempAvg.value, sample.gpuTemp})
-    fuzzCheck(reading >= 0.0f && reading <= 150.0f, "a temperature outside 0..150 or NaN");
+    fuzzCheck(reading >= 0.0f && reading < 149.95f, "a temperature the line shows outside 0.0..149.9, or NaN");
   fuzzCheck(sample.gpuUtil >= 0.0f && sample.gpuUtil <= 1.0f, "utilization outside 0..1 or NaN");
   for (std::size_t at = input.find("\ttext:"); at != std::string::npos; at = input.find("\ttext:", at + 1)) {
     const std::string text(input.substr(at + 6, input.find_first_of("\t\n", at + 6) - at - 6));
-    fuzzCheck(utilizationFraction(text) == utilizationFraction(libcLeadingDecimal(text)),
+    const std::optional<double> spelled = libcLeadingDecimal(text);
+    fuzzCheck(utilizationFraction(text) == (spelled ? utilizationFraction(*spelled) : std::nullopt),
               "a text figure reads differently from the number it spells");
   }
   const std::string json = reportJson(sample, nullptr);

@@ -1,7 +1,8 @@
 // The helper bundle's copy on this Mac's own file system: a downloaded bundle
 // carries com.apple.quarantine, copyfile carries it onto the copy, and the
 // installer takes it off every file of the copy, leaving the original as it
-// was and the bundle's link a link.
+// was and the bundle's link a link; all through the Mac front's platform, as
+// InstallerApp asks it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -20,6 +21,14 @@ namespace {
 constexpr const char* kQuarantine = "com.apple.quarantine";
 constexpr char kMark[] = "0083;65f0a1b2;Safari;";
 
+// The Mac front's files as InstallerApp sees them; the rest of it needs AppKit.
+struct FilesOnly final : MacFilePlatform {
+  int runModal(const Alert&) override { return kAlertDismissed; }
+  std::optional<std::string> pathForResource(const std::string&, const std::string&) override { return {}; }
+  std::string homeDirectory() override { return {}; }
+  CodeSignature ownSignature() override { return {}; }
+};
+
 bool marked(const std::string& path) { return getxattr(path.c_str(), kQuarantine, nullptr, 0, 0, XATTR_NOFOLLOW) >= 0; }
 
 TEST(BundleCopy, TheCopyOfADownloadedBundleCarriesNoDownloadMark) {
@@ -37,9 +46,11 @@ TEST(BundleCopy, TheCopyOfADownloadedBundleCarriesNoDownloadMark) {
     ASSERT_EQ(setxattr((source + entry).c_str(), kQuarantine, kMark, sizeof kMark - 1, 0, XATTR_NOFOLLOW), 0);
   }
 
-  ASSERT_EQ(copyBundle(source, copy), std::nullopt);
+  FilesOnly files;
+  Platform& platform = files;
+  ASSERT_EQ(platform.copyItem(source, copy), std::nullopt);
   EXPECT_TRUE(marked(copy + "/Contents/MacOS/PelagrinHelper")) << "copyfile no longer carries the mark";
-  ASSERT_EQ(removeQuarantine(copy), std::nullopt);
+  ASSERT_EQ(platform.removeDownloadMark(copy), std::nullopt);
   for (const std::string& entry : marks) {
     EXPECT_FALSE(marked(copy + entry)) << "the copy keeps the mark: " << entry;
     EXPECT_TRUE(marked(source + entry)) << "the original lost its mark: " << entry;

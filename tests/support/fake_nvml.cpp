@@ -38,7 +38,9 @@ int nvmlDeviceGetUtilizationRates(nvmlDevice_st* device, unsigned rates[2]) {
   rates[0] = device->busyPercent;
   return 0;
 }
-int nvmlDeviceGetTemperature(nvmlDevice_st* device, int, unsigned* celsius) {
+// The GPU die's sensor (NVML_TEMPERATURE_GPU) is the only one there is.
+int nvmlDeviceGetTemperature(nvmlDevice_st* device, int sensor, unsigned* celsius) {
+  if (sensor != 0) return 2;  // NVML_ERROR_INVALID_ARGUMENT
   *celsius = device->celsius;
   return 0;
 }

@@ -1,7 +1,7 @@
 """The Linux installer as a user runs it in a home named HOME, with the real programs it runs:
 pkill, pgrep, setsid and the helper itself."""
 
-import contextlib, json, os, pty, shlex, shutil, socket, subprocess, tempfile, threading
+import contextlib, json, os, pty, shlex, shutil, socket, stat, subprocess, tempfile, threading
 from collections import namedtuple
 from pathlib import Path
 
@@ -9,9 +9,17 @@ import pytest
 
 from conftest import Client, PORT, assert_golden, until
 
+
+def own_pid_namespace():
+    """pid 1 of a PID namespace whose /proc is its own: pkill and pgrep see only its processes."""
+    return os.getpid() == 1 and os.readlink("/proc/self") == "1"
+
+
+# On the machine itself, the installer's pkill and this file's would reach every user's helper.
 pytestmark = pytest.mark.skipif(
-    os.environ.get("PELAGRIN_ISOLATED") != "1",
-    reason="run through ctest, which gives it namespaces of its own",
+    os.environ.get("PELAGRIN_ISOLATED") != "1" or not own_pid_namespace(),
+    reason="refused outside a PID namespace of its own, where pkill would reach the machine's "
+    "helpers: run it through ctest",
 )
 PROGRAM = "PelagrinHelper.app/Contents/MacOS/PelagrinHelper"
 HOME = 'Tom & "Jerry" `$HOME` \\ 100%'  # every character the agent files must escape
@@ -28,6 +36,7 @@ Cancelled = namedtuple("Cancelled", "name installed arguments answers dialogs st
 Unserved = namedtuple("Unserved", "name setup text")
 InstallFault = namedtuple("InstallFault", "name setup at options text")
 Uninstall = namedtuple("Uninstall", "name installed locks title text left")
+FailedReinstall = namedtuple("FailedReinstall", "name full size text")
 
 
 INSTALLED = Alert(**CASES["installed"])
@@ -150,6 +159,7 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     exec_home = rf'Tom & \\"Jerry\\" \\`\\$HOME\\` \\\\ 100%%'  # Exec quoting, then escaping of \
     exec_line = rf'Exec="{sandbox.root}/{exec_home}/.local/share/Pelagrin/{PROGRAM}"' + "\n"
     assert exec_line in sandbox.agent.read_text()
+    assert stat.S_IMODE(sandbox.agent.stat().st_mode) == 0o644, "only its user may change it"
     [helper] = helpers()
     assert os.readlink(f"/proc/{helper}/exe") == str(sandbox.install_dir / PROGRAM)
     descriptors = [
@@ -166,7 +176,8 @@ def test_install_reinstall_and_uninstall_through_the_terminal(sandbox):
     shown = subprocess.run(piped, shell=True, env=dict(os.environ, HOME=sandbox.home), **TEXT)
     assert last_alert(shown.stdout) == INSTALLED
     assert first.line(timeout=3) is None, "the old helper stopped"
-    assert helpers() != [helper], "a new helper in its place"
+    [new] = helpers()
+    assert new != helper, "a new helper in its place"
     assert not (sandbox.install_dir / "PelagrinHelper.app/old-only.txt").exists()
     assert last_alert(sandbox.run("UNINSTALL\n1\n\n")) == UNINSTALLED
     assert helpers() == [], "stopped by the time it says so"
@@ -245,19 +256,22 @@ def test_a_stop_that_cannot_run_is_an_error_and_nothing_starts_over_the_old_help
 def test_another_users_helper_survives_this_users_install_and_uninstall(sandbox):
     if subprocess.run([*OTHER_USER, "true"]).returncode != 0:
         pytest.skip("a second uid needs a sandbox that maps several: run the tests as root")
-    folder = Path(tempfile.mkdtemp())
-    folder.chmod(0o755)
-    shutil.copy(os.environ["HELPER"], folder)
-    other = subprocess.Popen([*OTHER_USER, folder / "PelagrinHelper"], stderr=subprocess.DEVNULL)
-    assert Client(timeout=5).line(timeout=4)
-    text = CASES["another helper"].format(pid=other.pid)
-    assert sandbox.install(status=1, as_user=[]) == Alert("Installation Failed", text)
-    assert sandbox.uninstall(as_user=[]) == UNINSTALLED
-    assert other.poll() is None, "the other user's helper survived"
-    assert helpers("-U", "1001") == [str(other.pid)]
-    other.kill()
-    other.wait()
-    shutil.rmtree(folder)
+    with tempfile.TemporaryDirectory() as folder:
+        Path(folder).chmod(0o755)
+        shutil.copy(os.environ["HELPER"], folder)
+        other = subprocess.Popen(
+            [*OTHER_USER, f"{folder}/PelagrinHelper"], stderr=subprocess.DEVNULL
+        )
+        try:
+            assert Client(timeout=5).line(timeout=4)
+            text = CASES["another helper"].format(pid=other.pid)
+            assert sandbox.install(status=1, as_user=[]) == Alert("Installation Failed", text)
+            assert sandbox.uninstall(as_user=[]) == UNINSTALLED
+            assert other.poll() is None, "the other user's helper survived"
+            assert helpers("-U", "1001") == [str(other.pid)]
+        finally:
+            other.kill()
+            other.wait()
 
 
 IMPOSTOR = """
@@ -321,12 +335,20 @@ def put_folder(path, options):
     path.mkdir()
 
 
-def fill_tmpfs(folder, options):
+def mount_tmpfs(folder, options):
     folder.mkdir(parents=True, exist_ok=True)
     subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], check=True)
+
+
+def fill(folder):
     with contextlib.suppress(OSError):  # until no block or no inode is left
         for n in range(100000):
             (folder / f"filler-{n}").write_bytes(bytes(1024))
+
+
+def fill_tmpfs(folder, options):
+    mount_tmpfs(folder, options)
+    fill(folder)
 
 
 SETUPS = {"file": put_file, "gone": remove, "folder": put_folder, "full tmpfs": fill_tmpfs}
@@ -340,11 +362,29 @@ def test_a_failed_step_is_reported_and_leaves_no_half_done_mess(sandbox, fault):
     assert sandbox.listing(sandbox.autostart) == agent_folder, "an agent file was left"
 
 
-def test_a_home_no_agent_file_can_name_is_refused_and_what_was_done_stays(sandbox):
+def test_a_home_no_agent_file_can_name_is_refused_before_anything_is_placed(sandbox):
     sandbox.home = sandbox.root / os.fsdecode("Latín-1".encode("latin-1"))  # not UTF-8
     sandbox.home.mkdir()
     text = "Failed to install autostart entry:\nThe install folder's path is not valid UTF-8 text."
     assert sandbox.install(status=1) == Alert("Installation Failed", text)
-    # Where the installer looked: the helper placed first stays, and no agent folder was made.
-    assert (sandbox.home / ".local/share/Pelagrin" / PROGRAM).exists()
-    assert not (sandbox.home / ".config").exists()
+    assert sandbox.listing() == [], "where the installer looked"
+
+
+@pytest.mark.port
+@pytest.mark.parametrize("case", records("failed reinstalls", FailedReinstall))
+def test_a_reinstall_that_fails_on_a_full_disk_leaves_the_earlier_helper_installed_and_running(
+    sandbox, case
+):
+    full = Path(sandbox.place(case.full))
+    mount_tmpfs(full, f"size={case.size}")
+    assert sandbox.install() == INSTALLED
+    fill(full)
+    agent = sandbox.agent.read_text()
+    assert sandbox.install(status=1) == Alert("Installation Failed", sandbox.place(case.text))
+    [helper] = helpers()
+    assert os.readlink(f"/proc/{helper}/exe") == str(sandbox.install_dir / PROGRAM)
+    assert Client(timeout=5).line(timeout=4), "it serves"
+    assert sandbox.agent.read_text() == agent
+    assert not [
+        name for name in os.listdir(sandbox.install_dir) if name.startswith(".")
+    ], "a copy left"

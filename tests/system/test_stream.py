@@ -1,6 +1,6 @@
 """The helper over real loopback: its log, its clients, the faults it must come through, and,
 marked, the churn soak and memcheck."""
-import json, os, random, re, resource, shutil, signal, socket, subprocess, sys, tempfile, termios, time
+import contextlib, json, os, random, re, resource, shutil, signal, socket, subprocess, sys, tempfile, termios, time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -54,8 +54,8 @@ def test_four_clients_a_fifth_turned_away_the_vanished_dropped_and_the_port_held
     assert_golden(FIXTURES / "stream/four-clients.log", re.sub(r"fd=\d+", "fd=N", log))
 
 
-def test_the_shipped_helper_sends_a_line_every_two_seconds(start):
-    start(os.environ["HELPER"])
+def test_a_line_every_two_seconds(start):
+    start(os.environ["TIMED_HELPER"])
     client = Client()
     assert client.line(timeout=3)
     began = time.monotonic()
@@ -220,7 +220,8 @@ def first_entry(syslog):
     syslog.setblocking(False)
     try:
         if syslog.type == socket.SOCK_STREAM:
-            return syslog.accept()[0].recv(4096).split(b"\0")[0]
+            with syslog.accept()[0] as connection:
+                return connection.recv(4096).split(b"\0")[0]
         return syslog.recv(4096)
     except BlockingIOError:
         return None
@@ -231,19 +232,30 @@ def a_newcomer_is_served():
     return Client().line(timeout=0.5) is not None
 
 
+@pytest.fixture
+def closing():
+    """Closes what a test hands it once the test ends, pass or fail."""
+    with contextlib.ExitStack() as stack:
+        yield stack
+
+
 @pytest.mark.parametrize("fate", log_fates())
 def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_log(
-    start, tmp_path, fate
+    closing, start, tmp_path, fate
 ):
     os.mkfifo(tmp_path / "stderr")
-    stderr = open(os.open(tmp_path / "stderr", os.O_RDONLY | os.O_NONBLOCK), "rb")
+    stderr = closing.enter_context(
+        open(os.open(tmp_path / "stderr", os.O_RDONLY | os.O_NONBLOCK), "rb")
+    )
     terminal, terminal_side = os.openpty()  # its side in a terminal's default mode
+    closing.callback(os.close, terminal)
+    closing.callback(os.close, terminal_side)
     if fate.terminal_stopped:
         termios.tcflow(terminal_side, termios.TCOOFF)
     places = [tmp_path / "stderr", tmp_path / "syslog", os.ttyname(terminal_side)]
     wrap = ["sh", "-c", fate.shell, *places]
     if fate.syslog:
-        syslog = log_socket(tmp_path / "syslog", fate.syslog)
+        syslog = closing.enter_context(log_socket(tmp_path / "syslog", fate.syslog))
         wrap = ["unshare", "--mount", *wrap]
     start(FAKE, env={**COUNTING, **TOSTOP_JOB}, wrap=wrap)
     readers = [Client(), Client()]
@@ -260,7 +272,6 @@ def test_two_readers_get_every_cycle_and_nothing_else_whatever_becomes_of_the_lo
     assert until(a_newcomer_is_served), "the helper serves no one new"
     if fate.syslog:
         assert re.match(SYSLOG_ENTRY, first_entry(syslog) or b""), "the log got no entry"
-    os.close(terminal)
 
 
 @linux_only
@@ -389,16 +400,29 @@ def test_client_churn_leaves_the_table_memory_and_descriptors_as_they_were(start
         assert growth <= 64
 
 
+def on_the_desktop(folder, *wrap):
+    """The shipped helper's wrapper and environment where the desktop fixture is /sys, and the
+    fake NVML is the library of NVIDIA's name, so that every walk runs over known sensors."""
+    (folder / "libnvidia-ml.so.1").symlink_to(os.environ["FAKE_NVML"])
+    as_sys = ["unshare", "--mount", "sh", "-c", 'mount --bind "$0" /sys && exec "$@"']
+    return dict(wrap=[*as_sys, f"{FIXTURES}/desktop", *wrap], env={"LD_LIBRARY_PATH": str(folder)})
+
+
+@needs_namespaces("the desktop tree mounted as /sys")
+def test_the_shipped_helper_reads_sysfs_and_nvidias_library_where_they_are(start, tmp_path):
+    start(os.environ["HELPER"], **on_the_desktop(tmp_path))
+    line = json.loads((FIXTURES / "desktop/report.json").read_text())["line"]
+    assert Client().line(timeout=4) == line, "read as the report reads the tree"
+
+
 @needs_namespaces("the desktop tree mounted as /sys")
 @pytest.mark.valgrind
 @pytest.mark.skipif(not shutil.which("valgrind") or SANITIZED, reason="needs valgrind")
 def test_the_shipped_helper_under_memcheck_loses_nothing(start, tmp_path):
-    # The desktop fixture shown as /sys, and the fake NVML, so that every walk runs.
-    (tmp_path / "libnvidia-ml.so.1").symlink_to(os.environ["FAKE_NVML"])
-    as_sys = ["unshare", "--mount", "sh", "-c", 'mount --bind "$0" /sys && exec "$@"']
     memcheck = ["valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite"]
-    wrap = [*as_sys, f"{FIXTURES}/desktop", *memcheck, f"--log-file={tmp_path}/log"]
-    helper = start(os.environ["HELPER"], env={"LD_LIBRARY_PATH": str(tmp_path)}, wrap=wrap)
+    helper = start(
+        os.environ["HELPER"], **on_the_desktop(tmp_path, *memcheck, f"--log-file={tmp_path}/log")
+    )
     clients = [Client(timeout=30) for _ in range(4)]
     assert all(client.line(timeout=15) for client in clients)
     clients[1].sock.close()

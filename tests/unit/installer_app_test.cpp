@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
@@ -21,6 +22,8 @@ namespace {
 const std::string kHome = "/Users/Tom & Jerry";
 const std::string kInstallDir = kHome + "/Library/Application Support/Pelagrin";
 const std::string kBundle = kInstallDir + "/PelagrinHelper.app";
+const std::string kProgram = kBundle + "/Contents/MacOS/PelagrinHelper";
+const std::string kStaged = kInstallDir + "/.PelagrinHelper-new.app";
 const std::string kBinary = kInstallDir + "/PelagrinHelper";
 const std::string kPlist = kHome + "/Library/LaunchAgents/app.pelagrin.helper.plist";
 const std::string kResources = "/Apps/HelperInstaller.app/Contents/Resources/";
@@ -56,11 +59,12 @@ struct Scenario {
   int bootstrap = 0;  // the first start command's status
   int load = 1;
   int codesign = 0;
-  std::deque<int> helperRuns = {1, 0};  // pgrep's answers in turn: none left, then the new one
+  // pgrep's answers in turn: the earlier helper runs, then is gone, then the new one runs
+  std::deque<int> helperRuns = {0, 1, 0};
   PortReply reply = {.connected = true, .received = kLine, .closedByPeer = false};
   PortHolder holder = kOurHelper;
   std::string failing = "";  // the one request that fails, with "refused"
-  std::set<std::string> existing = {kBundle, kPlist};
+  std::set<std::string> existing = {kProgram, kPlist};
   std::string plist = "<string>__INSTALL_PATH__</string>";
   std::string home = kHome;
   std::set<std::string> resources = {"PelagrinHelper.app", "app.pelagrin.helper.plist", "app.pelagrin.helper.desktop"};
@@ -95,8 +99,13 @@ struct RecordingPlatform : Platform {
   }
   std::string homeDirectory() override { return scenario.home; }
   std::uint32_t userId() override { return 501; }
-  bool fileExists(const std::string& path) override { return scenario.existing.count(path) > 0; }
-  bool isGone(const std::string& path) override { return scenario.existing.count(path) == 0; }
+  // A folder exists while anything is in it.
+  bool fileExists(const std::string& path) override {
+    return std::any_of(scenario.existing.begin(), scenario.existing.end(), [&](const std::string& existing) {
+      return existing == path || existing.starts_with(path + "/");
+    });
+  }
+  bool isGone(const std::string& path) override { return !fileExists(path); }
   std::vector<std::string> folderEntries(const std::string& path) override {
     ask("list " + path);
     std::vector<std::string> names;
@@ -108,7 +117,18 @@ struct RecordingPlatform : Platform {
   FileError removeItem(const std::string& path) override { return forget(path, ask("remove " + path)); }
   FileError removeEmptyDirectory(const std::string& path) override { return forget(path, ask("rmdir " + path)); }
   FileError createDirectory(const std::string& path) override { return ask("mkdir " + path); }
-  FileError copyItem(const std::string& from, const std::string& to) override { return ask("copy " + from + " " + to); }
+  FileError copyItem(const std::string& from, const std::string& to) override {
+    return arrive(to + "/Contents/MacOS/PelagrinHelper", ask("copy " + from + " " + to));
+  }
+  FileError moveItem(const std::string& from, const std::string& to) override {
+    const FileError error = ask("move " + from + " " + to);
+    for (const std::string& moved : std::set<std::string>(scenario.existing)) {
+      if (error || (moved != from && !moved.starts_with(from + "/"))) continue;
+      scenario.existing.erase(moved);
+      scenario.existing.insert(to + moved.substr(from.size()));
+    }
+    return error;
+  }
   FileError readTextFile(const std::string& path, std::string& text) override {
     text = scenario.plist;
     return ask("read " + path);
@@ -140,7 +160,7 @@ struct RecordingPlatform : Platform {
   CodeSignature ownSignature() override { return scenario.signer; }
   void sleepFor(double seconds) override {
     slept += seconds;
-    ask("sleep " + std::to_string(seconds));
+    ask("sleep");
   }
   int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override {
     record << "detached: ";
@@ -150,9 +170,8 @@ struct RecordingPlatform : Platform {
     ask("who holds 127.0.0.1:" + std::to_string(port));
     return scenario.holder;
   }
-  PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override {
-    ask("read 127.0.0.1:" + std::to_string(port) + " for " + std::to_string(seconds) + " s, at most " +
-        std::to_string(maxBytes) + " bytes");
+  PortReply readLoopbackLine(std::uint16_t port, double, std::size_t) override {
+    ask("read 127.0.0.1:" + std::to_string(port));
     return scenario.reply;
   }
 
@@ -175,7 +194,13 @@ struct RecordingPlatform : Platform {
     return std::nullopt;
   }
   FileError forget(const std::string& path, FileError error) {
-    if (!error) scenario.existing.erase(path);
+    if (!error)
+      std::erase_if(scenario.existing,
+                    [&](const std::string& existing) { return existing == path || existing.starts_with(path + "/"); });
+    return error;
+  }
+  FileError arrive(const std::string& path, FileError error) {
+    if (!error) scenario.existing.insert(path);
     return error;
   }
 };
@@ -184,38 +209,44 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
   const std::string shipped = readFile(INSTALLER_RESOURCES "/app.pelagrin.helper.plist");
   const std::string finderMetadata = kInstallDir + "/.DS_Store";
   const std::deque<int> confirmed = {kUninstall, kConfirm};
-  const std::deque<int> neverStops = {0, 0, 0, 0, 0, 0, 0};
-  const std::string linuxBundle = kHome + "/.local/share/Pelagrin/PelagrinHelper.app";
+  const std::deque<int> neverStops = {0, 0, 0, 0, 0, 0, 0, 0};
+  const std::string linuxProgram = kHome + "/.local/share/Pelagrin/PelagrinHelper.app/Contents/MacOS/PelagrinHelper";
   const std::string installer = "app.pelagrin.helper-installer";
   const std::string noisy = "HTTP/1.1 400 \x1b]0;owned\x07 \"x\" \\ \xc3\xa9\r\n";
   const Scenario scenarios[] = {
-      {.name = "prompt-nothing-installed", .answers = {kCancel}, .existing = {}},
+      {.name = "prompt-nothing-installed",
+       .answers = {kCancel},
+       .existing = {kBundle + "/Contents/Info.plist", kPlist}},
       {.name = "install-bootstrap-starts-it"},
       {.name = "install-over-a-bare-helper-load-starts-it", .bootstrap = 3, .load = 0, .existing = {kBinary}},
-      {.name = "install-neither-starts-it", .bootstrap = 5, .load = -2},
+      {.name = "install-neither-starts-it", .bootstrap = 5, .load = -2, .existing = {}},
       {.name = "install-folder-fails", .failing = "mkdir " + kInstallDir},
-      {.name = "install-copy-fails", .failing = "copy " + kResources + "PelagrinHelper.app " + kBundle},
+      {.name = "install-copy-fails", .failing = "copy " + kResources + "PelagrinHelper.app " + kStaged},
+      {.name = "install-agent-folder-fails-earlier-runs-again", .failing = "mkdir " + kHome + "/Library/LaunchAgents"},
       {.name = "install-helper-missing", .resources = {"app.pelagrin.helper.plist"}},
       {.name = "install-both-missing", .resources = {}},
       {.name = "install-template-unreadable", .failing = "read " + kResources + "app.pelagrin.helper.plist"},
       {.name = "install-placeholders", .plist = "__INSTALL_PATH__ __INSTALL_PATH__/x __install_path__"},
       {.name = "install-shipped-template", .plist = shipped},
       {.name = "install-home-no-plist-can-hold", .plist = shipped, .home = "/Users/bell\x07"},
-      {.name = "install-on-linux", .system = AgentSystem::XdgAutostart, .existing = {linuxBundle}},
+      {.name = "install-on-linux", .system = AgentSystem::XdgAutostart, .existing = {linuxProgram}},
       {.name = "install-stop-cannot-run", .stop = 127},
       {.name = "install-old-helper-stays", .helperRuns = neverStops},
-      {.name = "install-pgrep-fails", .helperRuns = {2}},
+      {.name = "install-pgrep-fails", .helperRuns = {2, 2}},
       {.name = "install-signature-broken", .codesign = 1},
       {.name = "install-unsigned-development-build", .codesign = 1, .signer = {}},
       {.name = "install-signed-with-a-developer-id", .signer = {.identifier = installer, .teamId = "A1B2C3D4E5"}},
-      {.name = "install-mark-stays", .failing = "unmark " + kBundle},
-      {.name = "install-helper-stops-at-once", .reply = {}},
-      {.name = "install-another-program-answers", .reply = reply(noisy, false), .holder = otherUsers(77, "nc\x1b")},
-      {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false)},
-      {.name = "install-a-negative-figure", .reply = reply("{\"cpuTemp\":-0.0" + kLine.substr(15), false)},
-      {.name = "install-helper-serves-four", .reply = reply("", true)},
-      {.name = "install-silent-port", .reply = reply("", false)},
-      {.name = "install-another-users-helper", .holder = otherUsers(4243, "PelagrinHelper")},
+      {.name = "install-mark-stays", .failing = "unmark " + kStaged},
+      {.name = "install-helper-stops-at-once", .reply = {}, .existing = {}},
+      {.name = "install-another-program-answers",
+       .reply = reply(noisy, false),
+       .holder = otherUsers(77, "nc\x1b"),
+       .existing = {}},
+      {.name = "install-a-line-not-the-helpers", .reply = reply(kLine.substr(0, 63) + "}\n", false), .existing = {}},
+      {.name = "install-a-negative-figure", .reply = reply("{\"cpuTemp\":-0.0" + kLine.substr(15), false), .existing = {}},
+      {.name = "install-helper-serves-four", .reply = reply("", true), .existing = {}},
+      {.name = "install-silent-port", .reply = reply("", false), .existing = {}},
+      {.name = "install-another-users-helper", .helperRuns = {1, 1, 1}, .holder = otherUsers(4243, "PelagrinHelper")},
       {.name = "install-a-closed-process-sends-the-line", .holder = otherUsers(std::nullopt, std::nullopt)},
       {.name = "install-this-users-program-sends-the-line",
        .holder = {.kind = PortHolder::Kind::ThisUser, .uid = 501, .pid = 77, .program = "python3", .reason = ""}},

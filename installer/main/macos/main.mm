@@ -1,6 +1,6 @@
 // The macOS front: AppKit start-up, NSAlert dialogs, the bundle's resources,
-// the home folder, the bundle copy and the installer's own signature. Every
-// rule lives in InstallerApp.
+// the home folder and the installer's own signature, over MacFilePlatform's
+// files. Every rule lives in InstallerApp.
 
 #import <AppKit/AppKit.h>
 #import <Security/Security.h>
@@ -11,7 +11,6 @@
 #include "BundleCopy.h"
 #include "HelperInstaller.h"
 #include "InstallerOptions.h"
-#include "PosixPlatform.h"
 
 namespace {
 
@@ -42,7 +41,7 @@ void bringToFront() {
   [NSApp activateIgnoringOtherApps:YES];
 }
 
-class MacPlatform final : public PosixPlatform {
+class MacPlatform final : public MacFilePlatform {
  public:
   // An option chose the action, from a terminal or a script: its alerts are
   // printed, not shown, so that nothing waits for a click.
@@ -72,10 +71,6 @@ class MacPlatform final : public PosixPlatform {
   }
 
   std::string homeDirectory() override { return NSHomeDirectory().fileSystemRepresentation; }
-
-  FileError copyItem(const std::string& from, const std::string& to) override { return copyBundle(from, to); }
-
-  FileError removeDownloadMark(const std::string& path) override { return removeQuarantine(path); }
 
   // kSecCSSigningInformation adds the Team ID, which only a signature by a
   // certificate carries; an unsigned build yields no identifier at all.
