@@ -7,10 +7,6 @@
 
 #include "Platform.h"
 
-// Which login-agent mechanism the helper is registered with: launchd on macOS,
-// an XDG autostart entry on the Linux stand-in.
-enum class AgentSystem { Launchd, XdgAutostart };
-
 // How a run ended, as the process's exit status: the chosen action succeeded,
 // it failed (an error alert said why), or nothing was chosen.
 enum class Outcome { Done = 0, Failed = 1, NothingChosen = 2 };
@@ -27,7 +23,8 @@ struct AgentCommand;
 // and uninstall procedures with every message they show. One per run.
 class InstallerApp {
  public:
-  InstallerApp(Platform& platform, AgentSystem system);
+  // Follows the conventions of the platform's agent system.
+  explicit InstallerApp(Platform& platform);
 
   // Asks once what to do and does it; the caller then ends the application
   // with the outcome as its exit status.

@@ -37,9 +37,17 @@ struct CodeSignature {
 
 // Everything the installer needs from the system it runs on. Implementations
 // only report facts and carry out requests; every decision lives in InstallerApp.
+// Which login-agent mechanism the helper is registered with: launchd on macOS,
+// an XDG autostart entry on the Linux stand-in.
+enum class AgentSystem { Launchd, XdgAutostart };
+
 class Platform {
  public:
   virtual ~Platform() = default;
+
+  // The system whose conventions the installer follows here: each front's
+  // platform says it, so a front chooses its system once.
+  virtual AgentSystem agentSystem() const = 0;
 
   // Shows the alert, blocks until it is answered and returns the response.
   virtual int runModal(const Alert& alert) = 0;

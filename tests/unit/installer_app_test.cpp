@@ -158,6 +158,7 @@ struct RecordingPlatform : Platform {
     return arguments[0] == "print-disabled" ? 0 : scenario.stop;
   }
   CodeSignature ownSignature() override { return scenario.signer; }
+  AgentSystem agentSystem() const override { return scenario.system; }
   void sleepFor(double seconds) override {
     slept += seconds;
     ask("sleep");
@@ -277,7 +278,7 @@ TEST(InstallerApp, EveryScenarioAsksAndShowsWhatItsRecordSays) {
     char modelState[] = "/tmp/launchd-model-XXXXXX";
     platform.modelState = mkdtemp(modelState);
     std::ofstream(platform.modelState + "/settings") << scenario.launchd;
-    InstallerApp app(platform, scenario.system);
+    InstallerApp app(platform);
     const Outcome outcome = scenario.option ? app.perform(*scenario.option) : app.applicationDidFinishLaunching();
     std::filesystem::remove_all(platform.modelState);
     platform.record << "exit " << static_cast<int>(outcome) << "\n";

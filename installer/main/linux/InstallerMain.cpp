@@ -35,6 +35,6 @@ int main(int argc, char** argv) {
                                : isatty(STDIN_FILENO) ? AnswerSource::Terminal
                                                       : AnswerSource::Pipe;
   LinuxInstallerPlatform platform(resourcesBesideExecutable(), home, answers, std::cin, std::cout);
-  InstallerApp delegate(platform, AgentSystem::XdgAutostart);
+  InstallerApp delegate(platform);
   return static_cast<int>(prompts ? delegate.applicationDidFinishLaunching() : delegate.perform(options.action));
 }

@@ -21,6 +21,7 @@ class LinuxInstallerPlatform : public PosixPlatform {
   FileError removeDownloadMark(const std::string& path) override;
   // Linux signs no code.
   CodeSignature ownSignature() override { return {}; }
+  AgentSystem agentSystem() const override { return AgentSystem::XdgAutostart; }
   int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
 
  private:

@@ -17,6 +17,7 @@ FileError removeQuarantine(const std::string& path);
 // as above. The AppKit front adds only its dialogs, resources and home folder.
 class MacFilePlatform : public PosixPlatform {
  public:
+  AgentSystem agentSystem() const override { return AgentSystem::Launchd; }
   FileError copyItem(const std::string& from, const std::string& to) override { return copyBundle(from, to); }
   FileError removeDownloadMark(const std::string& path) override { return removeQuarantine(path); }
 };

@@ -100,7 +100,7 @@ int runOptions(const InstallerOptions& options) {
     return help ? 0 : static_cast<int>(Outcome::NothingChosen);
   }
   MacPlatform platform(true);
-  return static_cast<int>(InstallerApp(platform, AgentSystem::Launchd).perform(options.action));
+  return static_cast<int>(InstallerApp(platform).perform(options.action));
 }
 
 }  // namespace
@@ -115,7 +115,7 @@ int runOptions(const InstallerOptions& options) {
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
   (void)notification;
   bringToFront();
-  InstallerApp installer(_platform, AgentSystem::Launchd);
+  InstallerApp installer(_platform);
   const Outcome outcome = installer.applicationDidFinishLaunching();
   // terminate: always ends the process with status 0. Nothing here waits for
   // its termination notifications, so the outcome goes straight to exit(3),
