@@ -164,4 +164,3 @@ std::string InstallerApp::rollBack(const Earlier& earlier, bool started, std::ui
   if (const Failure failure = startHelper(userId)) return kEarlierStoppedLead + *failure;
   return kEarlierRunsText;
 }
-

@@ -43,8 +43,10 @@ inline constexpr const char* kHeldByLead = "Helper installed but not running: __
 inline constexpr const char* kCannotTellLead = "Helper installed, but who holds __HELPER_ADDRESS__ cannot be told: ";
 inline constexpr const char* kOddAnswerLead = "Helper installed, but instead of its telemetry line it answered \"";
 inline constexpr const char* kFourClientsText =
-    "Helper installed, but __HELPER_ADDRESS__ turned the connection away at once: the helper there already serves four clients.";
-inline constexpr const char* kSilentLead = "Helper installed, but the program on __HELPER_ADDRESS__ sent no line within ";
+    "Helper installed, but __HELPER_ADDRESS__ turned the connection away at once: the helper there already serves four "
+    "clients.";
+inline constexpr const char* kSilentLead =
+    "Helper installed, but the program on __HELPER_ADDRESS__ sent no line within ";
 inline constexpr const char* kInstalledText =
     "Sensor Helper installed and running!\n\nPelagrin will detect it within a few seconds and switch to real CPU "
     "temperature and GPU utilization.";

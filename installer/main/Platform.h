@@ -102,5 +102,5 @@ class Platform {
   // or that same deadline.
   virtual PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) = 0;
   // Who listens on 127.0.0.1:port, from the system's socket table.
-  virtual PortHolder portHolder(std::uint16_t port) = 0;
+  virtual PortHolder whoListens(std::uint16_t port) = 0;
 };

@@ -61,10 +61,10 @@ FileError PosixPlatform::moveItem(const std::string& from, const std::string& to
   return std::nullopt;
 }
 
-FileError PosixPlatform::readTextFile(const std::string& path, std::string& text) { return readUtf8File(path, text); }
+FileError PosixPlatform::readTextFile(const std::string& path, std::string& text) { return ::readTextFile(path, text); }
 
 FileError PosixPlatform::writeTextFileAtomically(const std::string& path, const std::string& text) {
-  return writeFileAtomically(path, text);
+  return ::writeTextFileAtomically(path, text);
 }
 
 int PosixPlatform::runShell(const std::string& executable, const std::vector<std::string>& arguments) {
@@ -90,4 +90,4 @@ PortReply PosixPlatform::readLoopbackLine(std::uint16_t port, double seconds, st
   return ::readLoopbackLine(port, seconds, maxBytes);
 }
 
-PortHolder PosixPlatform::portHolder(std::uint16_t port) { return whoListens(port); }
+PortHolder PosixPlatform::whoListens(std::uint16_t port) { return ::whoListens(port); }

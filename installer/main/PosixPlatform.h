@@ -25,5 +25,5 @@ class PosixPlatform : public Platform {
   int runDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
   void sleepFor(double seconds) override;
   PortReply readLoopbackLine(std::uint16_t port, double seconds, std::size_t maxBytes) override;
-  PortHolder portHolder(std::uint16_t port) override;
+  PortHolder whoListens(std::uint16_t port) override;
 };

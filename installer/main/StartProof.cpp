@@ -126,7 +126,7 @@ void InstallerApp::awaitAgentGone(std::uint32_t userId) {
 InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
   const PortReply reply = platform_.readLoopbackLine(kHelperPort, kFirstLineSeconds, kReplyBytes);
   if (!reply.connected) return withHelperAddress(kNothingListensText);
-  const PortHolder holder = platform_.portHolder(kHelperPort);
+  const PortHolder holder = platform_.whoListens(kHelperPort);
   // Up to the first line feed, with it; nothing where none came.
   const bool isLine = isTelemetryLine(reply.received.substr(0, reply.received.find('\n') + 1));
   const std::string answered = isLine || reply.received.empty() ? "" : shownSafely(reply.received);
@@ -146,4 +146,3 @@ InstallerApp::Failure InstallerApp::proveHelperServes(std::uint32_t userId) {
   if (reply.closedByPeer) return withHelperAddress(kFourClientsText);
   return withHelperAddress(kSilentLead) + std::to_string(kFirstLineSeconds) + " seconds of its start.";
 }
-

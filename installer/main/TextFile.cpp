@@ -103,7 +103,7 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-FileError readUtf8File(const std::string& path, std::string& text) {
+FileError readTextFile(const std::string& path, std::string& text) {
   FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return failure("read", path, errno);
   std::string content;
@@ -120,7 +120,7 @@ FileError readUtf8File(const std::string& path, std::string& text) {
   return std::nullopt;
 }
 
-FileError writeFileAtomically(const std::string& path, std::string_view text) {
+FileError writeTextFileAtomically(const std::string& path, std::string_view text) {
   std::string temporary = temporaryPatternBeside(path);
   FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
   if (file.get() < 0) return failure("write", path, errno);

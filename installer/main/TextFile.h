@@ -6,11 +6,11 @@
 #include "Platform.h"
 
 // Reads the whole file; fails when it cannot be read or is not valid UTF-8.
-FileError readUtf8File(const std::string& path, std::string& text);
+FileError readTextFile(const std::string& path, std::string& text);
 
 // Writes a temporary file beside `path` and renames it over `path`, so readers
 // see the old file or the complete new one. After a failure the temporary file
 // is gone and `path` is untouched.
-FileError writeFileAtomically(const std::string& path, std::string_view text);
+FileError writeTextFileAtomically(const std::string& path, std::string_view text);
 
 bool isValidUtf8(std::string_view text);

@@ -167,7 +167,7 @@ struct RecordingPlatform : Platform {
     record << "detached: ";
     return runShell(executable, arguments);
   }
-  PortHolder portHolder(std::uint16_t port) override {
+  PortHolder whoListens(std::uint16_t port) override {
     ask("who holds 127.0.0.1:" + std::to_string(port));
     return scenario.holder;
   }
