@@ -89,9 +89,9 @@ def test_a_client_that_stops_reading_is_dropped_while_the_others_keep_receiving(
     while not helper.wait_log("Client disconnected", 0):
         # A cycle is 2 ms: a second without a line is a stall.
         cycles += reader.cycles(1, timeout=1)
-        # Its own default receive buffer holds about 2,000 lines, the system's
-        # default send buffer, which the helper no longer has, tens of thousands.
-        assert len(cycles) < 5000, "the stuck client was not dropped once its buffers were full"
+        # About 2,000 lines fill its default receive buffer and the helper's small send buffer;
+        # the send buffer the system grows on its own held some 40,000.
+        assert len(cycles) < 10000, "the stuck client was not dropped once its buffers were full"
     assert consecutive(cycles + reader.cycles(10))
     stuck.sock.settimeout(5)
     received = b""
@@ -237,9 +237,13 @@ def test_a_flood_of_connections_reaches_the_log_as_counts_and_readers_miss_no_cy
 
     assert until(all_counted), "an event neither logged nor counted once the flood was over"
     window = float(re.search(r"in the last ([\d.]+) s", helper.stderr())[1])
+    stamped = helper.stderr().splitlines()
     for event in CLIENT_EVENTS:  # ten of a kind at most in any window
-        times = [logged_at(line) for line in helper.stderr().splitlines() if event in line]
+        times = [logged_at(line) for line in stamped if event in line]
         assert all(later - earlier > 0.8 * window for earlier, later in zip(times, times[10:]))
+    if flood.events == 2:  # and ten of each: arrivals do not use up the room of departures
+        times = [logged_at(line) for line in stamped if "[Helper] Client " in line]
+        assert any(later - earlier < window for earlier, later in zip(times, times[10:]))
     syslog.settimeout(0.5)
     entries = []
     with contextlib.suppress(TimeoutError):
