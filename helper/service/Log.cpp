@@ -162,6 +162,7 @@ struct RecentEntries {
   long long logged = 0;
 };
 
+// The client events not logged since their last count, and when the first came.
 struct HeldBack {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
   double window = 0;
