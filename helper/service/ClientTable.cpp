@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +22,19 @@ int clientFDs[kMaxClients];
 constexpr int kSendFlags = MSG_NOSIGNAL;
 #else
 constexpr int kSendFlags = 0;  // SO_NOSIGPIPE on each socket stands in for MSG_NOSIGNAL
+#endif
+
+// A client that stops reading is dropped once its own receive buffer and
+// this much of ours are full: about 30 lines, a minute at the shipped cycle.
+// The system's default grows to megabytes, hours of lines for a stuck client.
+constexpr int kClientSendBuffer = 2048;
+
+// Linux flags a client's closed end even while bytes it sent are unread;
+// elsewhere a hang-up or the peek at the end of its stream shows it.
+#if defined(POLLRDHUP)
+constexpr short kClientEndClosed = POLLRDHUP;
+#else
+constexpr short kClientEndClosed = 0;
 #endif
 
 // A pause after an accept failure that the very next accept would hit again
@@ -42,9 +56,27 @@ void discardUnsentOnClose(int fd) {
 void removeClient(int slot) {
   const int fd = clientFDs[slot];
   close(fd);
-  helperLog("[Helper] Client disconnected (fd=%d)", fd);
+  logClientEvent(ClientEvent::Disconnected, "[Helper] Client disconnected (fd=%d)", fd);
   for (int j = slot; j < clientCount - 1; ++j) clientFDs[j] = clientFDs[j + 1];
   --clientCount;
+}
+
+// A client whose end is closed or reset reads no more; nothing it sent is
+// read to find that out. Caller holds clientLock.
+void removeDepartedClients() {
+  pollfd watched[kMaxClients];
+  for (int slot = 0; slot < clientCount; ++slot) {
+    watched[slot] = {.fd = clientFDs[slot], .events = POLLIN | kClientEndClosed, .revents = 0};
+  }
+  if (poll(watched, static_cast<nfds_t>(clientCount), 0) <= 0) return;
+  for (int slot = clientCount - 1; slot >= 0; --slot) {
+    const short seen = watched[slot].revents;
+    char next;
+    if ((seen & (POLLHUP | POLLERR | kClientEndClosed)) ||
+        ((seen & POLLIN) && recv(watched[slot].fd, &next, 1, MSG_PEEK) == 0)) {
+      removeClient(slot);
+    }
+  }
 }
 
 }  // namespace
@@ -58,14 +90,18 @@ void addClient(int fd) {
   // does not ensure that everywhere: xnu waits on a blocking socket whatever
   // the flags say. The socket is the helper's alone, so its own flag is safe.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kClientSendBuffer, sizeof kClientSendBuffer);
   pthread_mutex_lock(&clientLock);
+  // A slot held by a client that has gone would otherwise turn the newcomer
+  // away until a send to it fails, which can take two cycles.
+  if (clientCount >= kMaxClients) removeDepartedClients();
   if (clientCount >= kMaxClients) {
     close(fd);
-    helperLog("[Helper] Rejected client \u2014 max connections reached");
+    logClientEvent(ClientEvent::Rejected, "[Helper] Rejected client \u2014 max connections reached");
   } else {
     clientFDs[clientCount] = fd;
     ++clientCount;
-    helperLog("[Helper] Client connected (fd=%d, total=%d)", fd, clientCount);
+    logClientEvent(ClientEvent::Connected, "[Helper] Client connected (fd=%d, total=%d)", fd, clientCount);
   }
   pthread_mutex_unlock(&clientLock);
 }

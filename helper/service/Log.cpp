@@ -22,7 +22,7 @@ struct Entry {
 // One destination of the log: a bounded queue and the thread that empties it.
 // Only that thread ever writes there, so a terminal nobody reads or a log
 // daemon that stopped reading holds back that thread alone; meanwhile its
-// queue fills and later messages are dropped.
+// queue fills and later messages are dropped, and counted.
 struct Destination {
   void (*write)(const Entry&);
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -31,8 +31,34 @@ struct Destination {
   bool writing = false;
   int first = 0;
   int count = 0;
+  int dropped = 0;
   Entry queue[64]{};
 };
+
+Entry entryFrom(const char* format, va_list args) {
+  Entry entry{};
+  gettimeofday(&entry.time, nullptr);
+  entry.threadId = logThreadId();
+  vsnprintf(entry.message, sizeof entry.message, format, args);
+  return entry;
+}
+
+Entry entryOf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+Entry entryOf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const Entry entry = entryFrom(format, args);
+  va_end(args);
+  return entry;
+}
+
+// Caller holds destination.lock, and the queue has room.
+void push(Destination& destination, const Entry& entry) {
+  const int capacity = static_cast<int>(std::size(destination.queue));
+  destination.queue[(destination.first + destination.count) % capacity] = entry;
+  ++destination.count;
+  pthread_cond_broadcast(&destination.changed);
+}
 
 int clamp(int written, size_t size) {
   if (written < 0) return 0;
@@ -76,6 +102,12 @@ void* writeQueued(void* argument) {
     const Entry entry = destination.queue[destination.first];
     destination.first = (destination.first + 1) % static_cast<int>(std::size(destination.queue));
     --destination.count;
+    // The entry just taken was queued before anything was lost, and what
+    // follows in the queue was too: the count goes where the loss happened.
+    if (destination.dropped > 0) {
+      push(destination, entryOf("[Helper] Dropped %d messages: the log could not keep up", destination.dropped));
+      destination.dropped = 0;
+    }
     destination.writing = true;
     pthread_mutex_unlock(&destination.lock);
     destination.write(entry);
@@ -104,29 +136,98 @@ void startWriters() {
 
 void enqueue(Destination& destination, const Entry& entry) {
   pthread_mutex_lock(&destination.lock);
-  const int capacity = static_cast<int>(std::size(destination.queue));
-  if (destination.running && destination.count < capacity) {
-    destination.queue[(destination.first + destination.count) % capacity] = entry;
-    ++destination.count;
-    pthread_cond_broadcast(&destination.changed);
+  if (destination.count < static_cast<int>(std::size(destination.queue))) {
+    push(destination, entry);
+  } else {
+    ++destination.dropped;
   }
   pthread_mutex_unlock(&destination.lock);
 }
 
 pthread_once_t writersStarted = PTHREAD_ONCE_INIT;
 
+void logEntry(const Entry& entry) {
+  pthread_once(&writersStarted, startWriters);
+  for (Destination& destination : destinations) {
+    if (destination.running) enqueue(destination, entry);
+  }
+}
+
+constexpr int kRepeatsPerWindow = 10;
+
+// When a kind of client event was last logged: a ring of its last
+// kRepeatsPerWindow times, the oldest next to be replaced.
+struct RecentEntries {
+  double times[kRepeatsPerWindow]{};
+  long long logged = 0;
+};
+
+// The client events not logged since their last count, and when the first came.
+struct HeldBack {
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  double window = 0;
+  RecentEntries kinds[3];  // one for each ClientEvent
+  int count = 0;
+  double since = 0;
+} heldBack;
+
+double monotonicSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Caller holds heldBack.lock.
+bool takesRoom(RecentEntries& kind, double now) {
+  double& oldest = kind.times[kind.logged % kRepeatsPerWindow];
+  if (kind.logged >= kRepeatsPerWindow && now - oldest < heldBack.window) return false;
+  oldest = now;
+  ++kind.logged;
+  return true;
+}
+
+// Caller holds heldBack.lock.
+void logHeldBackOnceDue(double now) {
+  if (heldBack.count == 0 || now - heldBack.since < heldBack.window) return;
+  logEntry(entryOf("[Helper] Suppressed %d messages in the last %g s", heldBack.count, heldBack.window));
+  heldBack.count = 0;
+}
+
 }  // namespace
 
 void helperLog(const char* format, ...) {
-  Entry entry{};
-  gettimeofday(&entry.time, nullptr);
-  entry.threadId = logThreadId();
   va_list args;
   va_start(args, format);
-  vsnprintf(entry.message, sizeof entry.message, format, args);
+  const Entry entry = entryFrom(format, args);
   va_end(args);
-  pthread_once(&writersStarted, startWriters);
-  for (Destination& destination : destinations) enqueue(destination, entry);
+  logEntry(entry);
+}
+
+void limitClientEvents(double windowSeconds) {
+  pthread_mutex_lock(&heldBack.lock);
+  heldBack.window = windowSeconds;
+  pthread_mutex_unlock(&heldBack.lock);
+}
+
+void logClientEvent(ClientEvent event, const char* format, ...) {
+  pthread_mutex_lock(&heldBack.lock);
+  const double now = monotonicSeconds();
+  logHeldBackOnceDue(now);
+  if (takesRoom(heldBack.kinds[static_cast<int>(event)], now)) {
+    va_list args;
+    va_start(args, format);
+    logEntry(entryFrom(format, args));
+    va_end(args);
+  } else if (heldBack.count++ == 0) {
+    heldBack.since = now;
+  }
+  pthread_mutex_unlock(&heldBack.lock);
+}
+
+void logHeldBackClientEvents() {
+  pthread_mutex_lock(&heldBack.lock);
+  logHeldBackOnceDue(monotonicSeconds());
+  pthread_mutex_unlock(&heldBack.lock);
 }
 
 void drainLog(double seconds) {

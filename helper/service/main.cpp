@@ -25,6 +25,10 @@ namespace {
 
 constexpr int kListenBacklog = 4;
 constexpr double kCyclePause = PELAGRIN_CYCLE_SECONDS;
+// 10 s for the shipped helper. Five cycles in every build, so that a test
+// build's short cycle counts its own churn as the everyday kind, not a flood,
+// and the loop's check for a count held back is never more than a cycle late.
+constexpr double kClientEventWindow = 5 * kCyclePause;
 // Long enough for the log threads to write a failed start's two lines, short
 // enough that a stalled terminal cannot keep a failed helper alive.
 constexpr double kLogDrainSeconds = 1.0;
@@ -106,6 +110,7 @@ int main(int argc, char** argv) {
   }
   helperLog("[Helper] Listening on %s:%d", kListenAddress, kPort);
 
+  limitClientEvents(kClientEventWindow);
   pthread_t acceptor;
   if (pthread_create(&acceptor, nullptr, acceptThread, reinterpret_cast<void*>(static_cast<std::intptr_t>(listenFd))) !=
       0) {
@@ -118,6 +123,7 @@ int main(int argc, char** argv) {
 
   for (;;) {
     broadcastOneCycle();
+    logHeldBackClientEvents();
     sleepSeconds(kCyclePause);
   }
 }

@@ -88,16 +88,13 @@ def start():
 
 
 class Client:
-    def __init__(self, rcvbuf=0, timeout=3.0):
-        self.rcvbuf = rcvbuf
+    def __init__(self, timeout=3.0):
         self.timeout = timeout
         self.buffer = b""
         assert until(self.connect, timeout), "nothing listens on the port"
 
     def connect(self):
         self.sock = socket.socket()
-        if self.rcvbuf:
-            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, self.rcvbuf)
         self.sock.settimeout(self.timeout)  # a stalled helper's full backlog drops the handshake
         if self.sock.connect_ex(("127.0.0.1", PORT)) == 0:
             return True
