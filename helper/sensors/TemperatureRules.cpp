@@ -37,8 +37,10 @@ float hottest(const ThermalCatalogue& catalogue, SensorTest selects) {
   return maximum;
 }
 
+// Summed in double: a float sum of many readings near the top rounds up, and
+// the mean of 34 readings the line shows as 149.9 would show as 150.0.
 struct Mean {
-  float sum = 0.0f;
+  double sum = 0.0;
   int count = 0;
 };
 
@@ -76,7 +78,7 @@ CpuFigure cpuTemperatureAvgOf(const ThermalCatalogue& catalogue) {
   Mean mean = positiveMean(catalogue, isCpuSensor);
   const bool fromAllSensors = mean.count == 0;
   if (fromAllSensors) mean = positiveMean(catalogue, anySensor);
-  return {mean.count < 1 ? 0.0f : mean.sum / static_cast<float>(mean.count), fromAllSensors};
+  return {mean.count < 1 ? 0.0f : static_cast<float>(mean.sum / mean.count), fromAllSensors};
 }
 
 float gpuTemperatureOf(const ThermalCatalogue& catalogue) { return hottest(catalogue, isGpuSensor); }

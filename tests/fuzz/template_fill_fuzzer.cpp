@@ -17,8 +17,10 @@ namespace {
 
 const std::string kHelperInBundle = "/PelagrinHelper.app/Contents/MacOS/PelagrinHelper";
 
+// Named by the build, not by __FILE__, which ccache may make relative.
 std::string shipped(const char* name) {
-  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "../../installer/resources" / name);
+  std::ifstream in(std::filesystem::path(INSTALLER_RESOURCES) / name);
+  fuzzCheck(in.good(), "a shipped agent template cannot be read");
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
